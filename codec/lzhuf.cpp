@@ -1,0 +1,627 @@
+// LZHUF codec.
+//
+// ENCODER. The input runs through a 4096-byte ring; the 60 bytes from the
+// current position r on are the look-ahead. Every window position is kept in
+// one of 256 binary search trees (one per first byte), ordered by the 60-byte
+// string that starts there. Inserting r walks down its tree; every node
+// passed is compared with the look-ahead, and the longest agreement seen on
+// the way (the nearest one among equally long ones) is the match. A node that
+// agrees in all 60 bytes is replaced by r, so the older string is never found
+// again. Each step codes either a literal or a (length, position) pair and
+// then slides the window by as many bytes, deleting the position that leaves
+// the window and inserting each new one.
+//
+// HUFFMAN. Literals and lengths share one adaptive tree of 314 leaves. Nodes
+// 0-626 stand in non-decreasing order of their counts (the sibling property),
+// the two children of an internal node at an even index and the odd one after
+// it, the root at 626. Counting a symbol walks from its leaf to the root,
+// adding one to every node and swapping a node that outgrows its right
+// neighbour with the last node of its old count. When the root count reaches
+// 0x8000 the tree is rebuilt from the halved leaf counts. Encoder and decoder
+// do the same steps, so their trees never differ.
+//
+// The order of every byte read and written is the observable behaviour of
+// this module (the byte source counts traffic and may stop the input at any
+// byte), so both sides read and write exactly when the plain step-by-step
+// algorithm does: output bytes go out as soon as eight code bits are pending,
+// and the decoder reads input bytes only when eight or fewer bits remain.
+#include "codec/lzhuf.h"
+
+#include <bit>
+#include <cstring>
+
+static_assert(std::endian::native == std::endian::little,
+              "the word-wise string compare needs a little-endian machine");
+
+CodecByteReader CodecReadByte = nullptr;
+CodecByteWriter CodecWriteByte = nullptr;
+CodecSizeWriter CodecWriteSize = nullptr;
+CodecSizeReader CodecReadSize = nullptr;
+
+const std::uint8_t* CodecInNext = nullptr;
+const std::uint8_t* CodecInEnd = nullptr;
+std::uint8_t* CodecOutNext = nullptr;
+std::uint8_t* CodecOutEnd = nullptr;
+
+std::uint32_t DecodeTarget = 0;
+
+namespace {
+
+// Roots of the 256 match trees: treeRight[TREE_ROOTS + b].
+constexpr int TREE_ROOTS = RING_SIZE + 1;
+constexpr int LEAF_BASE = NODE_COUNT;  // nodeChild of a leaf is 627 + symbol
+// The string compare reads whole 8-byte words up to 5 bytes past the end of a
+// 60-byte string; the ring is padded so that those reads stay inside it.
+constexpr int RING_BYTES = RING_SIZE + MAX_MATCH - 1 + 8;
+
+// Ring: positions 0-4095 form the window; the encoder mirrors positions 0-58
+// at 4096-4154 so that a string starting anywhere reads on without wrapping.
+// Positions from RING_START on are never reset between streams.
+std::uint8_t ring[RING_BYTES];
+
+// Match trees (encoder only). treeParent[NO_NODE] takes the writes made
+// through empty child links.
+std::int16_t treeLeft[TREE_ROOTS + 256];
+std::int16_t treeRight[TREE_ROOTS + 256];
+std::int16_t treeParent[RING_SIZE + 1];
+std::int16_t matchLength;
+std::int16_t matchPosition;
+
+// Huffman tree. nodeCount[627] holds 0xFFFF and stops every upward scan.
+// nodeParent[627 + s] is the leaf node of symbol s.
+std::uint16_t nodeCount[NODE_COUNT + 1];
+std::int16_t nodeChild[NODE_COUNT];
+std::int16_t nodeParent[NODE_COUNT + SYMBOL_COUNT];
+
+// Bit buffers. inBits keeps its valid bits at the top of the word, as does
+// outBits; the counts say how many are valid / pending.
+std::uint32_t inBits;
+std::int32_t inCount;
+std::uint64_t outBits;
+std::int32_t outCount;
+
+// Position code: u = v >> 6 gets a canonical prefix code, consecutive binary
+// numbers in increasing u, lengthened by 0 bits where the length steps up:
+// 3 bits for u = 0, 4 for 1-3, 5 for 4-11, 6 for 12-23, 7 for 24-47, 8 for
+// 48-63. The encoder keeps each code left-aligned in a byte; the decoder
+// looks the next eight stream bits up in two 256-entry tables.
+struct PositionTables {
+  std::uint8_t encodeLength[64];
+  std::uint8_t encodeCode[64];
+  std::uint8_t decodeValue[256];
+  std::uint8_t decodeLength[256];
+};
+
+constexpr int PositionCodeLength(int u) {
+  return u < 1 ? 3 : u < 4 ? 4 : u < 12 ? 5 : u < 24 ? 6 : u < 48 ? 7 : 8;
+}
+
+constexpr PositionTables MakePositionTables() {
+  PositionTables t{};
+  int code = 0;
+  int length = 3;
+  for (int u = 0; u < 64; ++u) {
+    if (u > 0) {
+      const int next = PositionCodeLength(u);
+      code = (code + 1) << (next - length);
+      length = next;
+    }
+    t.encodeLength[u] = static_cast<std::uint8_t>(length);
+    t.encodeCode[u] = static_cast<std::uint8_t>(code << (8 - length));
+    const int first = code << (8 - length);
+    for (int i = first; i < first + (1 << (8 - length)); ++i) {
+      t.decodeValue[i] = static_cast<std::uint8_t>(u);
+      t.decodeLength[i] = static_cast<std::uint8_t>(length);
+    }
+  }
+  return t;
+}
+
+constexpr PositionTables positionTables = MakePositionTables();
+static_assert(positionTables.encodeCode[11] == 0x88 && positionTables.encodeLength[11] == 5);
+static_assert(positionTables.encodeCode[63] == 0xFF && positionTables.decodeValue[0xEF] == 47);
+
+// ---------------------------------------------------------------------------
+// The byte windows, cached in locals of the running encoder or decoder. Every
+// slot call publishes the cache first and rereads the windows after it,
+// because the owner may move them (a new buffer, the end of the input).
+// ---------------------------------------------------------------------------
+struct Port {
+  const std::uint8_t* in;
+  const std::uint8_t* inEnd;
+  std::uint8_t* out;
+  std::uint8_t* outEnd;
+};
+
+inline Port LoadPort() { return Port{CodecInNext, CodecInEnd, CodecOutNext, CodecOutEnd}; }
+
+inline void StorePort(const Port& port) {
+  CodecInNext = port.in;
+  CodecOutNext = port.out;
+}
+
+[[gnu::noinline]] int ReadByteSlow(Port& port) {
+  StorePort(port);
+  const int b = CodecReadByte();
+  port = LoadPort();
+  return b;
+}
+
+[[gnu::noinline]] void WriteByteSlow(Port& port, int b) {
+  StorePort(port);
+  CodecWriteByte(b);
+  port = LoadPort();
+}
+
+[[gnu::always_inline]] inline int ReadByte(Port& port) {
+  if (port.in != port.inEnd) return *port.in++;
+  return ReadByteSlow(port);
+}
+
+[[gnu::always_inline]] inline void WriteByte(Port& port, int b) {
+  if (port.out != port.outEnd) {
+    *port.out++ = static_cast<std::uint8_t>(b);
+    return;
+  }
+  WriteByteSlow(port, b);
+}
+
+// ---------------------------------------------------------------------------
+// Huffman tree
+// ---------------------------------------------------------------------------
+void ResetHuffmanTree() {
+  for (int s = 0; s < SYMBOL_COUNT; ++s) {
+    nodeCount[s] = 1;
+    nodeChild[s] = static_cast<std::int16_t>(LEAF_BASE + s);
+    nodeParent[LEAF_BASE + s] = static_cast<std::int16_t>(s);
+  }
+  int i = 0;
+  for (int j = SYMBOL_COUNT; j < NODE_COUNT; ++j) {
+    nodeCount[j] = static_cast<std::uint16_t>(nodeCount[i] + nodeCount[i + 1]);
+    nodeChild[j] = static_cast<std::int16_t>(i);
+    nodeParent[i] = nodeParent[i + 1] = static_cast<std::int16_t>(j);
+    i += 2;
+  }
+  nodeCount[NODE_COUNT] = 0xFFFF;
+  nodeParent[ROOT_NODE] = 0;
+}
+
+// Halves the leaf counts (rounding up) and builds the internal nodes anew,
+// each new node placed after every node whose count does not exceed its own.
+[[gnu::noinline]] void RebuildHuffmanTree() {
+  int j = 0;
+  for (int i = 0; i < NODE_COUNT; ++i) {
+    if (nodeChild[i] >= LEAF_BASE) {
+      nodeCount[j] = static_cast<std::uint16_t>((nodeCount[i] + 1) / 2);
+      nodeChild[j] = nodeChild[i];
+      ++j;
+    }
+  }
+  int i = 0;
+  for (j = SYMBOL_COUNT; j < NODE_COUNT; ++j) {
+    const std::uint32_t f = static_cast<std::uint32_t>(nodeCount[i]) + nodeCount[i + 1];
+    int k = j - 1;
+    while (f < nodeCount[k]) --k;
+    ++k;
+    const int moved = j - k;
+    std::memmove(&nodeCount[k + 1], &nodeCount[k], sizeof nodeCount[0] * moved);
+    std::memmove(&nodeChild[k + 1], &nodeChild[k], sizeof nodeChild[0] * moved);
+    nodeCount[k] = static_cast<std::uint16_t>(f);
+    nodeChild[k] = static_cast<std::int16_t>(i);
+    i += 2;
+  }
+  for (i = 0; i < NODE_COUNT; ++i) {
+    const int k = nodeChild[i];
+    nodeParent[k] = static_cast<std::int16_t>(i);
+    if (k < LEAF_BASE) nodeParent[k + 1] = static_cast<std::int16_t>(i);
+  }
+}
+
+// Counts symbol s: every node from its leaf to the root gains one. A node
+// whose new count k exceeds its right neighbour's changes places with the
+// last node whose count is still below k; all nodes from it up to that one
+// held k - 1, so the search only has to find where that run of equal counts
+// ends.
+[[gnu::always_inline]] inline void UpdateHuffmanTree(int s) {
+  if (nodeCount[ROOT_NODE] == COUNT_LIMIT) RebuildHuffmanTree();
+  int x = nodeParent[LEAF_BASE + s];
+  do {
+    const std::uint32_t k = ++nodeCount[x];
+    if (k > nodeCount[x + 1]) {
+      int l = x + 1;
+      while (k > nodeCount[l + 1]) ++l;
+      nodeCount[x] = nodeCount[l];
+      nodeCount[l] = static_cast<std::uint16_t>(k);
+      const int i = nodeChild[x];
+      nodeParent[i] = static_cast<std::int16_t>(l);
+      if (i < LEAF_BASE) nodeParent[i + 1] = static_cast<std::int16_t>(l);
+      const int j = nodeChild[l];
+      nodeChild[l] = static_cast<std::int16_t>(i);
+      nodeParent[j] = static_cast<std::int16_t>(x);
+      if (j < LEAF_BASE) nodeParent[j + 1] = static_cast<std::int16_t>(x);
+      nodeChild[x] = static_cast<std::int16_t>(j);
+      x = l;
+    }
+    x = nodeParent[x];
+  } while (x != 0);
+}
+
+// ---------------------------------------------------------------------------
+// Match tree
+// ---------------------------------------------------------------------------
+void InitMatchTree() {
+  for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) treeRight[i] = NO_NODE;
+  for (int i = 0; i < RING_SIZE; ++i) treeParent[i] = NO_NODE;
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void InsertMatchNode(int r) {
+  const std::uint8_t* key = &ring[r];
+  int p = TREE_ROOTS + key[0];
+  treeLeft[r] = treeRight[r] = NO_NODE;
+  int length = 0;
+  int position = 0;
+  int cmp = 1;
+  for (;;) {
+    std::int16_t* link = cmp >= 0 ? &treeRight[p] : &treeLeft[p];
+    if (*link == NO_NODE) {
+      *link = static_cast<std::int16_t>(r);
+      treeParent[r] = static_cast<std::int16_t>(p);
+      matchLength = static_cast<std::int16_t>(length);
+      matchPosition = static_cast<std::int16_t>(position);
+      return;
+    }
+    p = *link;
+    // i: the number of leading bytes that agree (byte 0 chose the tree).
+    // Eight bytes at a time; the lowest differing byte of the XOR is the
+    // first one that differs, and it decides the direction.
+    const std::uint8_t* other = &ring[p];
+    int i = 1;
+    for (;;) {
+      const std::uint64_t diff = Load64(key + i) ^ Load64(other + i);
+      if (diff != 0) {
+        i += std::countr_zero(diff) >> 3;
+        if (i < MAX_MATCH) cmp = key[i] - other[i];
+        break;
+      }
+      i += 8;
+      if (i >= MAX_MATCH) break;
+    }
+    if (i > MAX_MATCH) i = MAX_MATCH;
+    if (i > MATCH_THRESHOLD) {
+      const int d = ((r - p) & (RING_SIZE - 1)) - 1;
+      if (i > length) {
+        position = d;
+        length = i;
+        if (length >= MAX_MATCH) break;
+      } else if (i == length && d < position) {
+        position = d;
+      }
+    }
+  }
+  // Sixty bytes agree with node p: r takes p's place and p leaves the tree.
+  matchLength = static_cast<std::int16_t>(length);
+  matchPosition = static_cast<std::int16_t>(position);
+  treeParent[r] = treeParent[p];
+  treeLeft[r] = treeLeft[p];
+  treeRight[r] = treeRight[p];
+  treeParent[treeLeft[p]] = static_cast<std::int16_t>(r);
+  treeParent[treeRight[p]] = static_cast<std::int16_t>(r);
+  const int parent = treeParent[p];
+  if (treeRight[parent] == p) {
+    treeRight[parent] = static_cast<std::int16_t>(r);
+  } else {
+    treeLeft[parent] = static_cast<std::int16_t>(r);
+  }
+  treeParent[p] = NO_NODE;
+}
+
+void DeleteMatchNode(int p) {
+  if (treeParent[p] == NO_NODE) return;
+  int q;
+  if (treeRight[p] == NO_NODE) {
+    q = treeLeft[p];
+  } else if (treeLeft[p] == NO_NODE) {
+    q = treeRight[p];
+  } else {
+    q = treeLeft[p];
+    if (treeRight[q] != NO_NODE) {
+      do {
+        q = treeRight[q];
+      } while (treeRight[q] != NO_NODE);
+      treeRight[treeParent[q]] = treeLeft[q];
+      treeParent[treeLeft[q]] = treeParent[q];
+      treeLeft[q] = treeLeft[p];
+      treeParent[treeLeft[p]] = static_cast<std::int16_t>(q);
+    }
+    treeRight[q] = treeRight[p];
+    treeParent[treeRight[p]] = static_cast<std::int16_t>(q);
+  }
+  const int parent = treeParent[p];
+  treeParent[q] = static_cast<std::int16_t>(parent);
+  if (treeRight[parent] == p) {
+    treeRight[parent] = static_cast<std::int16_t>(q);
+  } else {
+    treeLeft[parent] = static_cast<std::int16_t>(q);
+  }
+  treeParent[p] = NO_NODE;
+}
+
+// ---------------------------------------------------------------------------
+// Encoder output
+// ---------------------------------------------------------------------------
+
+// Appends n code bits, held left-aligned in code, and sends every completed
+// byte at once.
+[[gnu::always_inline]] inline void PutCodeBits(Port& port, int n, std::uint32_t code) {
+  outBits |= (static_cast<std::uint64_t>(code) << 32) >> outCount;
+  outCount += n;
+  while (outCount >= 8) {
+    WriteByte(port, static_cast<int>(outBits >> 56));
+    outBits <<= 8;
+    outCount -= 8;
+  }
+}
+
+// The code of a symbol is its path from the root down to its leaf, 1 for the
+// second child of a pair. A tree whose counts keep the sibling property and
+// whose root stays at or below 0x8000 is at most 21 levels deep (a deeper one
+// would need Fibonacci-sized counts), so the whole path fits one 32-bit word;
+// codes longer than 16 bits come out whole.
+[[gnu::always_inline]] inline void EncodeSymbol(Port& port, int s) {
+  std::uint32_t code = 0;
+  int n = 0;
+  int k = nodeParent[LEAF_BASE + s];
+  do {
+    code = (code >> 1) | (static_cast<std::uint32_t>(k & 1) << 31);
+    ++n;
+    k = nodeParent[k];
+  } while (k != ROOT_NODE);
+  PutCodeBits(port, n, code);
+  UpdateHuffmanTree(s);
+}
+
+inline void EncodeMatchPosition(Port& port, int v) {
+  const int u = v >> 6;
+  PutCodeBits(port, positionTables.encodeLength[u],
+              static_cast<std::uint32_t>(positionTables.encodeCode[u]) << 24);
+  PutCodeBits(port, 6, static_cast<std::uint32_t>(v & 0x3F) << 26);
+}
+
+// ---------------------------------------------------------------------------
+// Decoder input
+// ---------------------------------------------------------------------------
+
+// Tops the bit buffer up while eight or fewer bits are left, one byte at a
+// time; past the end of the input the bytes count as 0.
+[[gnu::always_inline]] inline void FillCodeBits(Port& port, std::uint32_t& bits, int& count) {
+  while (count <= 8) {
+    int b = ReadByte(port);
+    if (b < 0) b = 0;
+    bits |= static_cast<std::uint32_t>(b) << (24 - count);
+    count += 8;
+  }
+}
+
+[[gnu::always_inline]] inline int GetCodeBit(Port& port, std::uint32_t& bits, int& count) {
+  FillCodeBits(port, bits, count);
+  const int bit = static_cast<int>(bits >> 31);
+  bits <<= 1;
+  --count;
+  return bit;
+}
+
+[[gnu::always_inline]] inline int GetCodeByte(Port& port, std::uint32_t& bits, int& count) {
+  FillCodeBits(port, bits, count);
+  const int byte = static_cast<int>(bits >> 24);
+  bits <<= 8;
+  count -= 8;
+  return byte;
+}
+
+// ---------------------------------------------------------------------------
+// Memory helpers' source and sink
+// ---------------------------------------------------------------------------
+std::uint32_t MemoryDeclaredSize;
+std::uint32_t MemoryDropped;
+
+std::int16_t MemoryReadByte() { return -1; }
+
+void MemoryWriteByte(std::int32_t) { ++MemoryDropped; }
+
+std::uint32_t MemoryWriteSize() {
+  for (int shift = 0; shift < 32; shift += 8) {
+    const int b = static_cast<int>((MemoryDeclaredSize >> shift) & 0xFF);
+    if (CodecOutNext != CodecOutEnd) {
+      *CodecOutNext++ = static_cast<std::uint8_t>(b);
+    } else {
+      MemoryWriteByte(b);
+    }
+  }
+  return MemoryDeclaredSize;
+}
+
+std::uint32_t MemoryReadSize() {
+  if (CodecInEnd - CodecInNext < 4) {
+    CodecInNext = CodecInEnd;
+    return 0;
+  }
+  std::uint32_t size = 0;
+  for (int shift = 0; shift < 32; shift += 8) size |= static_cast<std::uint32_t>(*CodecInNext++) << shift;
+  return size;
+}
+
+void PointAtMemory(const std::uint8_t* in, std::uint32_t inCount, std::uint8_t* out,
+                   std::uint32_t outCapacity) {
+  ResetCodecState();
+  CodecReadByte = MemoryReadByte;
+  CodecWriteByte = MemoryWriteByte;
+  CodecWriteSize = MemoryWriteSize;
+  CodecReadSize = MemoryReadSize;
+  CodecInNext = in;
+  CodecInEnd = in + inCount;
+  CodecOutNext = out;
+  CodecOutEnd = out + outCapacity;
+  MemoryDropped = 0;
+}
+
+}  // namespace
+
+void ResetCodecState() {
+  inBits = 0;
+  inCount = 0;
+  outBits = 0;
+  outCount = 0;
+  DecodeTarget = 0;
+  CodecInNext = CodecInEnd = nullptr;
+  CodecOutNext = CodecOutEnd = nullptr;
+}
+
+void ResetLzhufModule() {
+  std::memset(ring, 0, sizeof ring);
+  std::memset(treeLeft, 0, sizeof treeLeft);
+  std::memset(treeRight, 0, sizeof treeRight);
+  std::memset(treeParent, 0, sizeof treeParent);
+  matchLength = matchPosition = 0;
+  std::memset(nodeCount, 0, sizeof nodeCount);
+  std::memset(nodeChild, 0, sizeof nodeChild);
+  std::memset(nodeParent, 0, sizeof nodeParent);
+  CodecReadByte = nullptr;
+  CodecWriteByte = nullptr;
+  CodecWriteSize = nullptr;
+  CodecReadSize = nullptr;
+  MemoryDeclaredSize = MemoryDropped = 0;
+  ResetCodecState();
+}
+
+void LzhufEncode() {
+  const std::uint32_t size = CodecWriteSize();
+  if (size == 0) return;
+  ResetHuffmanTree();
+  InitMatchTree();
+  Port port = LoadPort();
+
+  int s = 0;
+  int r = RING_START;
+  std::memset(ring, ' ', RING_START);
+  int len = 0;
+  while (len < MAX_MATCH) {
+    const int b = ReadByte(port);
+    if (b < 0) break;
+    ring[RING_START + len] = static_cast<std::uint8_t>(b);
+    ++len;
+  }
+  // The strings that begin in the space-filled area just before r go in
+  // nearest first; only the last insertion's match is used.
+  for (int i = 1; i <= MAX_MATCH; ++i) InsertMatchNode(r - i);
+  InsertMatchNode(r);
+
+  do {
+    if (matchLength > len) matchLength = static_cast<std::int16_t>(len);
+    if (matchLength <= MATCH_THRESHOLD) {
+      matchLength = 1;
+      EncodeSymbol(port, ring[r]);
+    } else {
+      EncodeSymbol(port, 255 - MATCH_THRESHOLD + matchLength);
+      EncodeMatchPosition(port, matchPosition);
+    }
+    const int last = matchLength;
+    int i = 0;
+    while (i < last) {
+      const int b = ReadByte(port);
+      if (b < 0) break;
+      DeleteMatchNode(s);
+      ring[s] = static_cast<std::uint8_t>(b);
+      if (s < MAX_MATCH - 1) ring[RING_SIZE + s] = static_cast<std::uint8_t>(b);
+      s = (s + 1) & (RING_SIZE - 1);
+      r = (r + 1) & (RING_SIZE - 1);
+      InsertMatchNode(r);
+      ++i;
+    }
+    // The input has ended: slide on over the look-ahead still held.
+    while (i < last) {
+      ++i;
+      DeleteMatchNode(s);
+      s = (s + 1) & (RING_SIZE - 1);
+      r = (r + 1) & (RING_SIZE - 1);
+      if (--len != 0) InsertMatchNode(r);
+    }
+  } while (len > 0);
+
+  if (outCount > 0) WriteByte(port, static_cast<int>(outBits >> 56));
+  outBits = 0;
+  outCount = 0;
+  StorePort(port);
+}
+
+void LzhufDecode() {
+  DecodeTarget = CodecReadSize();
+  if (DecodeTarget == 0) return;
+  const std::uint32_t size = DecodeTarget;
+  ResetHuffmanTree();
+  std::memset(ring, ' ', RING_START);
+  Port port = LoadPort();
+  std::uint32_t bits = inBits;
+  int count = inCount;
+  int r = RING_START;
+  std::uint32_t produced = 0;
+
+  while (produced < DecodeTarget) {
+    int x = nodeChild[ROOT_NODE];
+    while (x < LEAF_BASE) x = nodeChild[x + GetCodeBit(port, bits, count)];
+    const int symbol = x - LEAF_BASE;
+    UpdateHuffmanTree(symbol);
+
+    if (symbol < 256) {
+      WriteByte(port, symbol);
+      ring[r] = static_cast<std::uint8_t>(symbol);
+      r = (r + 1) & (RING_SIZE - 1);
+      ++produced;
+      continue;
+    }
+
+    int i = GetCodeByte(port, bits, count);
+    const int u = positionTables.decodeValue[i];
+    for (int extra = positionTables.decodeLength[i] - 2; extra > 0; --extra) {
+      i = (i << 1) + GetCodeBit(port, bits, count);
+    }
+    const int position = (u << 6) | (i & 0x3F);
+    const int length = symbol - 255 + MATCH_THRESHOLD;
+    int from = (r - position - 1) & (RING_SIZE - 1);
+    // Damaged data may hold a match that runs past the size: its bytes up to
+    // the size reach the output, the rest still enter the ring.
+    const std::uint32_t room = size - produced;
+    const int emitted = static_cast<std::uint32_t>(length) < room ? length : static_cast<int>(room);
+    for (int k = 0; k < length; ++k) {
+      const std::uint8_t b = ring[from];
+      if (k < emitted) WriteByte(port, b);
+      ring[r] = b;
+      from = (from + 1) & (RING_SIZE - 1);
+      r = (r + 1) & (RING_SIZE - 1);
+    }
+    produced += static_cast<std::uint32_t>(emitted);
+  }
+  inBits = bits;
+  inCount = count;
+  StorePort(port);
+}
+
+std::uint32_t LzhufEncodeMemory(const std::uint8_t* in, std::uint32_t inCount,
+                                std::uint8_t* out, std::uint32_t outCapacity) {
+  PointAtMemory(in, inCount, out, outCapacity);
+  MemoryDeclaredSize = inCount;
+  LzhufEncode();
+  return static_cast<std::uint32_t>(CodecOutNext - out) + MemoryDropped;
+}
+
+std::uint32_t LzhufDecodeMemory(const std::uint8_t* in, std::uint32_t inCount,
+                                std::uint8_t* out, std::uint32_t outCapacity) {
+  PointAtMemory(in, inCount, out, outCapacity);
+  LzhufDecode();
+  return static_cast<std::uint32_t>(CodecOutNext - out) + MemoryDropped;
+}
