@@ -59,10 +59,21 @@ constexpr int RING_BYTES = RING_SIZE + MAX_MATCH - 1 + 8;
 // Positions from RING_START on are never reset between streams.
 std::uint8_t ring[RING_BYTES];
 
-// Match trees (encoder only). treeParent[NO_NODE] takes the writes made
+// Match trees (encoder only). Each position has its treeLeft and treeRight
+// links and, beside them, bytes 1-4 of its string as a big-endian word
+// (byte 0 chose the tree), so that one load brings what a step down the tree
+// needs. Those bytes cannot change while the position is in a tree: the ring
+// is only written at the position that has just left the window, and every
+// string in the trees ends before it. Entries TREE_ROOTS + b are the roots
+// (only their right link is used). treeParent[NO_NODE] takes the writes made
 // through empty child links.
-std::int16_t treeLeft[TREE_ROOTS + 256];
-std::int16_t treeRight[TREE_ROOTS + 256];
+struct MatchNode {
+  std::uint32_t head;
+  std::int16_t left;
+  std::int16_t right;
+};
+static_assert(sizeof(MatchNode) == 8);
+MatchNode matchTree[TREE_ROOTS + 256];
 std::int16_t treeParent[RING_SIZE + 1];
 std::int16_t matchLength;
 std::int16_t matchPosition;
@@ -250,7 +261,7 @@ void ResetHuffmanTree() {
 // Match tree
 // ---------------------------------------------------------------------------
 void InitMatchTree() {
-  for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) treeRight[i] = NO_NODE;
+  for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) matchTree[i].right = NO_NODE;
   for (int i = 0; i < RING_SIZE; ++i) treeParent[i] = NO_NODE;
 }
 
@@ -260,95 +271,124 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
+inline std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Comparing two big-endian words as numbers compares their bytes in string
+// order: the first differing byte decides, as it does byte by byte.
+inline std::uint64_t Word(const std::uint8_t* p) { return __builtin_bswap64(Load64(p)); }
+
+// The link of p that the parent of a position uses to reach it.
+inline std::int16_t& LinkTo(int parent, int p) {
+  return matchTree[parent].right == p ? matchTree[parent].right : matchTree[parent].left;
+}
+
+// r takes the place of p in its tree, and p leaves the tree.
+inline void ReplaceMatchNode(int p, int r) {
+  treeParent[r] = treeParent[p];
+  matchTree[r].left = matchTree[p].left;
+  matchTree[r].right = matchTree[p].right;
+  treeParent[matchTree[p].left] = static_cast<std::int16_t>(r);
+  treeParent[matchTree[p].right] = static_cast<std::int16_t>(r);
+  LinkTo(treeParent[p], p) = static_cast<std::int16_t>(r);
+  treeParent[p] = NO_NODE;
+}
+
+// Inserts the string at r into its tree and leaves in matchLength and
+// matchPosition the longest agreement seen on the way down (the nearest of
+// equally long ones), 0 when none is longer than 2 bytes.
+//
+// The walk is a chain of dependent loads, so a step costs one load of the
+// node, one compare of bytes 1-4 as words, and no unpredictable branch: the
+// direction and the best match so far are taken with conditional moves, the
+// length of the agreement from the leading zero bits of the XOR. Only when
+// those four bytes all agree does the compare go on over the ring, eight
+// bytes at a time, up to the 60th byte.
 void InsertMatchNode(int r) {
   const std::uint8_t* key = &ring[r];
+  const std::uint32_t head = __builtin_bswap32(Load32(key + 1));
   int p = TREE_ROOTS + key[0];
-  treeLeft[r] = treeRight[r] = NO_NODE;
-  int length = 0;
-  int position = 0;
-  int cmp = 1;
+  matchTree[r].head = head;
+  matchTree[r].left = matchTree[r].right = NO_NODE;
+  // The best match so far as one number, (length << 12) | (4095 - d): a
+  // longer match, or an equally long nearer one, is a larger number. It
+  // starts at length 2, so only agreements of 3 bytes or more count.
+  int best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
+  std::int16_t* link = &matchTree[p].right;
   for (;;) {
-    std::int16_t* link = cmp >= 0 ? &treeRight[p] : &treeLeft[p];
-    if (*link == NO_NODE) {
+    const int next = *link;
+    if (next == NO_NODE) {
       *link = static_cast<std::int16_t>(r);
       treeParent[r] = static_cast<std::int16_t>(p);
-      matchLength = static_cast<std::int16_t>(length);
-      matchPosition = static_cast<std::int16_t>(position);
+      const int length = best >> 12;
+      matchLength = static_cast<std::int16_t>(length > MATCH_THRESHOLD ? length : 0);
+      matchPosition = static_cast<std::int16_t>((RING_SIZE - 1) - (best & (RING_SIZE - 1)));
       return;
     }
-    p = *link;
-    // i: the number of leading bytes that agree (byte 0 chose the tree).
-    // Eight bytes at a time; the lowest differing byte of the XOR is the
-    // first one that differs, and it decides the direction.
-    const std::uint8_t* other = &ring[p];
-    int i = 1;
-    for (;;) {
-      const std::uint64_t diff = Load64(key + i) ^ Load64(other + i);
-      if (diff != 0) {
-        i += std::countr_zero(diff) >> 3;
-        if (i < MAX_MATCH) cmp = key[i] - other[i];
-        break;
+    p = next;
+    MatchNode& node = matchTree[p];
+    const std::uint32_t otherHead = node.head;
+    const int d = ((r - p) & (RING_SIZE - 1)) - 1;
+    int i;
+    if (head != otherHead) [[likely]] {
+      i = 1 + (std::countl_zero(head ^ otherHead) >> 3);
+      link = head > otherHead ? &node.right : &node.left;
+    } else {
+      const std::uint8_t* other = &ring[p];
+      int cmp = 0;
+      i = 5;
+      for (;;) {
+        const std::uint64_t a = Word(key + i);
+        const std::uint64_t b = Word(other + i);
+        if (a != b) {
+          i += std::countl_zero(a ^ b) >> 3;
+          cmp = a > b ? 1 : -1;
+          break;
+        }
+        i += 8;
+        if (i >= MAX_MATCH) break;
       }
-      i += 8;
-      if (i >= MAX_MATCH) break;
-    }
-    if (i > MAX_MATCH) i = MAX_MATCH;
-    if (i > MATCH_THRESHOLD) {
-      const int d = ((r - p) & (RING_SIZE - 1)) - 1;
-      if (i > length) {
-        position = d;
-        length = i;
-        if (length >= MAX_MATCH) break;
-      } else if (i == length && d < position) {
-        position = d;
+      if (i >= MAX_MATCH) {
+        // Sixty bytes agree: the older string is never found again.
+        matchLength = MAX_MATCH;
+        matchPosition = static_cast<std::int16_t>(d);
+        ReplaceMatchNode(p, r);
+        return;
       }
+      link = cmp > 0 ? &node.right : &node.left;
     }
+    const int candidate = (i << 12) | ((RING_SIZE - 1) - d);
+    best = candidate > best ? candidate : best;
   }
-  // Sixty bytes agree with node p: r takes p's place and p leaves the tree.
-  matchLength = static_cast<std::int16_t>(length);
-  matchPosition = static_cast<std::int16_t>(position);
-  treeParent[r] = treeParent[p];
-  treeLeft[r] = treeLeft[p];
-  treeRight[r] = treeRight[p];
-  treeParent[treeLeft[p]] = static_cast<std::int16_t>(r);
-  treeParent[treeRight[p]] = static_cast<std::int16_t>(r);
-  const int parent = treeParent[p];
-  if (treeRight[parent] == p) {
-    treeRight[parent] = static_cast<std::int16_t>(r);
-  } else {
-    treeLeft[parent] = static_cast<std::int16_t>(r);
-  }
-  treeParent[p] = NO_NODE;
 }
 
 void DeleteMatchNode(int p) {
   if (treeParent[p] == NO_NODE) return;
   int q;
-  if (treeRight[p] == NO_NODE) {
-    q = treeLeft[p];
-  } else if (treeLeft[p] == NO_NODE) {
-    q = treeRight[p];
+  if (matchTree[p].right == NO_NODE) {
+    q = matchTree[p].left;
+  } else if (matchTree[p].left == NO_NODE) {
+    q = matchTree[p].right;
   } else {
-    q = treeLeft[p];
-    if (treeRight[q] != NO_NODE) {
+    // Two children: the rightmost node of the left subtree takes p's place.
+    q = matchTree[p].left;
+    if (matchTree[q].right != NO_NODE) {
       do {
-        q = treeRight[q];
-      } while (treeRight[q] != NO_NODE);
-      treeRight[treeParent[q]] = treeLeft[q];
-      treeParent[treeLeft[q]] = treeParent[q];
-      treeLeft[q] = treeLeft[p];
-      treeParent[treeLeft[p]] = static_cast<std::int16_t>(q);
+        q = matchTree[q].right;
+      } while (matchTree[q].right != NO_NODE);
+      matchTree[treeParent[q]].right = matchTree[q].left;
+      treeParent[matchTree[q].left] = treeParent[q];
+      matchTree[q].left = matchTree[p].left;
+      treeParent[matchTree[p].left] = static_cast<std::int16_t>(q);
     }
-    treeRight[q] = treeRight[p];
-    treeParent[treeRight[p]] = static_cast<std::int16_t>(q);
+    matchTree[q].right = matchTree[p].right;
+    treeParent[matchTree[p].right] = static_cast<std::int16_t>(q);
   }
-  const int parent = treeParent[p];
-  treeParent[q] = static_cast<std::int16_t>(parent);
-  if (treeRight[parent] == p) {
-    treeRight[parent] = static_cast<std::int16_t>(q);
-  } else {
-    treeLeft[parent] = static_cast<std::int16_t>(q);
-  }
+  treeParent[q] = treeParent[p];
+  LinkTo(treeParent[p], p) = static_cast<std::int16_t>(q);
   treeParent[p] = NO_NODE;
 }
 
@@ -484,8 +524,7 @@ void ResetCodecState() {
 
 void ResetLzhufModule() {
   std::memset(ring, 0, sizeof ring);
-  std::memset(treeLeft, 0, sizeof treeLeft);
-  std::memset(treeRight, 0, sizeof treeRight);
+  std::memset(matchTree, 0, sizeof matchTree);
   std::memset(treeParent, 0, sizeof treeParent);
   matchLength = matchPosition = 0;
   std::memset(nodeCount, 0, sizeof nodeCount);
