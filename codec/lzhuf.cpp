@@ -59,24 +59,44 @@ constexpr int RING_BYTES = RING_SIZE + MAX_MATCH - 1 + 8;
 // Positions from RING_START on are never reset between streams.
 std::uint8_t ring[RING_BYTES];
 
-// Match trees (encoder only). Each position has its treeLeft and treeRight
-// links and, beside them, bytes 1-4 of its string as a big-endian word
-// (byte 0 chose the tree), so that one load brings what a step down the tree
-// needs. Those bytes cannot change while the position is in a tree: the ring
-// is only written at the position that has just left the window, and every
+// Match trees (encoder only). A link (treeLeft, treeRight) is one 64-bit
+// word: bytes 1-6 of the string at the position it leads to (byte 0 chose
+// the tree) as a big-endian number in its low 48 bits, and in its top 16 bits
+// where that position's node sits in matchTree, in bytes (16 per node), or
+// 0xFFFF for an empty link. So one load tells a step down the tree how the
+// next string compares and where its node is, and copying a link copies
+// both. The six bytes cannot change while the position is in a tree: the ring
+// is written only at the position that has just left the window, and every
 // string in the trees ends before it. Entries TREE_ROOTS + b are the roots
 // (only their right link is used). treeParent[NO_NODE] takes the writes made
-// through empty child links.
+// through empty links.
+using MatchLink = std::uint64_t;
 struct MatchNode {
-  std::uint32_t head;
-  std::int16_t left;
-  std::int16_t right;
+  MatchLink left;
+  MatchLink right;
 };
-static_assert(sizeof(MatchNode) == 8);
+static_assert(sizeof(MatchNode) == 16);
+constexpr int LINK_SHIFT = 48;
+constexpr MatchLink HEAD_MASK = (MatchLink{1} << LINK_SHIFT) - 1;
+constexpr MatchLink NO_LINK = MatchLink{0xFFFF} << LINK_SHIFT;
 MatchNode matchTree[TREE_ROOTS + 256];
 std::int16_t treeParent[RING_SIZE + 1];
 std::int16_t matchLength;
 std::int16_t matchPosition;
+
+inline MatchLink MakeLink(int p, std::uint64_t head) {
+  return (static_cast<MatchLink>(p) << (LINK_SHIFT + 4)) | head;
+}
+
+// The position a link leads to; NO_NODE for an empty link (0xFFFF + 1 is
+// 16 * 4096).
+inline int LinkTarget(MatchLink link) { return static_cast<int>(((link >> LINK_SHIFT) + 1) >> 4); }
+
+inline bool IsEmptyLink(MatchLink link) { return link >= NO_LINK; }
+
+inline const MatchNode& LinkNode(MatchLink link) {
+  return *reinterpret_cast<const MatchNode*>(reinterpret_cast<const char*>(matchTree) + (link >> LINK_SHIFT));
+}
 
 // Huffman tree. nodeCount[627] holds 0xFFFF and stops every upward scan.
 // nodeParent[627 + s] is the leaf node of symbol s.
@@ -261,7 +281,7 @@ void ResetHuffmanTree() {
 // Match tree
 // ---------------------------------------------------------------------------
 void InitMatchTree() {
-  for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) matchTree[i].right = NO_NODE;
+  for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) matchTree[i].right = NO_LINK;
   for (int i = 0; i < RING_SIZE; ++i) treeParent[i] = NO_NODE;
 }
 
@@ -271,124 +291,115 @@ inline std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 
-inline std::uint32_t Load32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
 // Comparing two big-endian words as numbers compares their bytes in string
 // order: the first differing byte decides, as it does byte by byte.
 inline std::uint64_t Word(const std::uint8_t* p) { return __builtin_bswap64(Load64(p)); }
 
-// The link of p that the parent of a position uses to reach it.
-inline std::int16_t& LinkTo(int parent, int p) {
-  return matchTree[parent].right == p ? matchTree[parent].right : matchTree[parent].left;
-}
-
-// r takes the place of p in its tree, and p leaves the tree.
-inline void ReplaceMatchNode(int p, int r) {
-  treeParent[r] = treeParent[p];
-  matchTree[r].left = matchTree[p].left;
-  matchTree[r].right = matchTree[p].right;
-  treeParent[matchTree[p].left] = static_cast<std::int16_t>(r);
-  treeParent[matchTree[p].right] = static_cast<std::int16_t>(r);
-  LinkTo(treeParent[p], p) = static_cast<std::int16_t>(r);
-  treeParent[p] = NO_NODE;
+// The link through which the parent of p reaches it.
+inline MatchLink& LinkTo(int parent, int p) {
+  return LinkTarget(matchTree[parent].right) == p ? matchTree[parent].right : matchTree[parent].left;
 }
 
 // Inserts the string at r into its tree and leaves in matchLength and
 // matchPosition the longest agreement seen on the way down (the nearest of
 // equally long ones), 0 when none is longer than 2 bytes.
 //
-// The walk is a chain of dependent loads, so a step costs one load of the
-// node, one compare of bytes 1-4 as words, and no unpredictable branch: the
-// direction and the best match so far are taken with conditional moves, the
-// length of the agreement from the leading zero bits of the XOR. Only when
-// those four bytes all agree does the compare go on over the ring, eight
+// The walk is a chain of dependent loads, and a step is made to wait for one
+// load only: the link in hand already holds the next string's bytes 1-6, so
+// the compare with the key runs while the next node's two links load, and a
+// conditional move keeps one of them. The length of an agreement comes from
+// the leading zero bits of the XOR, and the best match is kept as one number
+// with a conditional move, so no step has a branch that data decide. Only
+// when those six bytes all agree does the compare go on over the ring, eight
 // bytes at a time, up to the 60th byte.
 void InsertMatchNode(int r) {
   const std::uint8_t* key = &ring[r];
-  const std::uint32_t head = __builtin_bswap32(Load32(key + 1));
+  const std::uint64_t head = Word(key + 1) >> 16;
+  const MatchLink self = MakeLink(r, head);
   int p = TREE_ROOTS + key[0];
-  matchTree[r].head = head;
-  matchTree[r].left = matchTree[r].right = NO_NODE;
+  matchTree[r].left = matchTree[r].right = NO_LINK;
   // The best match so far as one number, (length << 12) | (4095 - d): a
   // longer match, or an equally long nearer one, is a larger number. It
   // starts at length 2, so only agreements of 3 bytes or more count.
   int best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
-  std::int16_t* link = &matchTree[p].right;
-  for (;;) {
-    const int next = *link;
-    if (next == NO_NODE) {
-      *link = static_cast<std::int16_t>(r);
-      treeParent[r] = static_cast<std::int16_t>(p);
-      const int length = best >> 12;
-      matchLength = static_cast<std::int16_t>(length > MATCH_THRESHOLD ? length : 0);
-      matchPosition = static_cast<std::int16_t>((RING_SIZE - 1) - (best & (RING_SIZE - 1)));
-      return;
-    }
-    p = next;
-    MatchNode& node = matchTree[p];
-    const std::uint32_t otherHead = node.head;
+  bool right = true;
+  MatchLink next = matchTree[p].right;
+  while (!IsEmptyLink(next)) {
+    const MatchNode& node = LinkNode(next);
+    p = LinkTarget(next);
+    const std::uint64_t otherHead = next & HEAD_MASK;
     const int d = ((r - p) & (RING_SIZE - 1)) - 1;
     int i;
     if (head != otherHead) [[likely]] {
-      i = 1 + (std::countl_zero(head ^ otherHead) >> 3);
-      link = head > otherHead ? &node.right : &node.left;
+      i = 1 + ((std::countl_zero(head ^ otherHead) - 16) >> 3);
+      right = head > otherHead;
     } else {
       const std::uint8_t* other = &ring[p];
-      int cmp = 0;
-      i = 5;
+      i = 7;
+      right = false;
       for (;;) {
         const std::uint64_t a = Word(key + i);
         const std::uint64_t b = Word(other + i);
         if (a != b) {
           i += std::countl_zero(a ^ b) >> 3;
-          cmp = a > b ? 1 : -1;
+          right = a > b;
           break;
         }
         i += 8;
         if (i >= MAX_MATCH) break;
       }
       if (i >= MAX_MATCH) {
-        // Sixty bytes agree: the older string is never found again.
+        // Sixty bytes agree: r takes p's place and p leaves the tree, so the
+        // older string is never found again.
         matchLength = MAX_MATCH;
         matchPosition = static_cast<std::int16_t>(d);
-        ReplaceMatchNode(p, r);
+        treeParent[r] = treeParent[p];
+        matchTree[r] = node;
+        treeParent[LinkTarget(node.left)] = static_cast<std::int16_t>(r);
+        treeParent[LinkTarget(node.right)] = static_cast<std::int16_t>(r);
+        LinkTo(treeParent[p], p) = self;
+        treeParent[p] = NO_NODE;
         return;
       }
-      link = cmp > 0 ? &node.right : &node.left;
     }
     const int candidate = (i << 12) | ((RING_SIZE - 1) - d);
     best = candidate > best ? candidate : best;
+    next = right ? node.right : node.left;
   }
+  (right ? matchTree[p].right : matchTree[p].left) = self;
+  treeParent[r] = static_cast<std::int16_t>(p);
+  const int length = best >> 12;
+  matchLength = static_cast<std::int16_t>(length > MATCH_THRESHOLD ? length : 0);
+  matchPosition = static_cast<std::int16_t>((RING_SIZE - 1) - (best & (RING_SIZE - 1)));
 }
 
 void DeleteMatchNode(int p) {
   if (treeParent[p] == NO_NODE) return;
-  int q;
-  if (matchTree[p].right == NO_NODE) {
-    q = matchTree[p].left;
-  } else if (matchTree[p].left == NO_NODE) {
-    q = matchTree[p].right;
+  MatchNode& node = matchTree[p];
+  MatchLink q;
+  if (IsEmptyLink(node.right)) {
+    q = node.left;
+  } else if (IsEmptyLink(node.left)) {
+    q = node.right;
   } else {
     // Two children: the rightmost node of the left subtree takes p's place.
-    q = matchTree[p].left;
-    if (matchTree[q].right != NO_NODE) {
+    q = node.left;
+    if (!IsEmptyLink(LinkNode(q).right)) {
       do {
-        q = matchTree[q].right;
-      } while (matchTree[q].right != NO_NODE);
-      matchTree[treeParent[q]].right = matchTree[q].left;
-      treeParent[matchTree[q].left] = treeParent[q];
-      matchTree[q].left = matchTree[p].left;
-      treeParent[matchTree[p].left] = static_cast<std::int16_t>(q);
+        q = LinkNode(q).right;
+      } while (!IsEmptyLink(LinkNode(q).right));
+      MatchNode& moved = matchTree[LinkTarget(q)];
+      const int movedParent = treeParent[LinkTarget(q)];
+      matchTree[movedParent].right = moved.left;
+      treeParent[LinkTarget(moved.left)] = static_cast<std::int16_t>(movedParent);
+      moved.left = node.left;
+      treeParent[LinkTarget(node.left)] = static_cast<std::int16_t>(LinkTarget(q));
     }
-    matchTree[q].right = matchTree[p].right;
-    treeParent[matchTree[p].right] = static_cast<std::int16_t>(q);
+    matchTree[LinkTarget(q)].right = node.right;
+    treeParent[LinkTarget(node.right)] = static_cast<std::int16_t>(LinkTarget(q));
   }
-  treeParent[q] = treeParent[p];
-  LinkTo(treeParent[p], p) = static_cast<std::int16_t>(q);
+  treeParent[LinkTarget(q)] = treeParent[p];
+  LinkTo(treeParent[p], p) = q;
   treeParent[p] = NO_NODE;
 }
 
