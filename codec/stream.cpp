@@ -7,6 +7,7 @@ YieldHookFn YieldHook = nullptr;
 BlockReadHookFn BlockReadHook = nullptr;
 std::uint8_t StreamXorKey = 0;
 std::uint8_t* StreamMemoryDestination = nullptr;
+std::uint32_t StreamMemoryLimit = 0;
 bool DataHookOnInput = false;
 bool DataHookOnOutput = false;
 std::uint32_t StreamBytesWritten = 0;
@@ -19,6 +20,7 @@ void EndStream()
     DataHookOnOutput = false;
     StreamXorKey = 0;
     StreamMemoryDestination = nullptr;
+    StreamMemoryLimit = 0;
 }
 
 }  // namespace

@@ -30,6 +30,11 @@ extern std::uint8_t StreamXorKey;
 // When set, output goes to this address (which advances) instead of to the
 // destination file. Empty after a stream.
 extern std::uint8_t* StreamMemoryDestination;
+// The room at StreamMemoryDestination: at most this many bytes are written
+// there; decoded bytes beyond it are dropped (decoding may stop once it is
+// reached) and do not by themselves fail the stream. A memory destination
+// is thus never written past its end. 0 after a stream.
+extern std::uint32_t StreamMemoryLimit;
 // Pass each chunk read (compressing) / each output block (decompressing) to
 // DataHook; a switch turns off for the rest of the stream when the hook
 // returns 0. Both are off after a stream.
