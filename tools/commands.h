@@ -5,3 +5,4 @@
 #include "tools/cli.h"
 
 int RunScramble(Args& args);
+int RunPatch(Args& args);
