@@ -1,0 +1,21 @@
+# Fails when an object of the given static libraries needs the heap or the
+# exception runtime: the system code allocates nothing and throws nothing.
+# Usage: cmake -DNM=<nm> -DLIBS="a.a;b.a" -P check_no_alloc.cmake
+set(found "")
+foreach(lib IN LISTS LIBS)
+    execute_process(COMMAND ${NM} -u ${lib} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "${NM} failed on ${lib}")
+    endif()
+    string(REPLACE "\n" ";" lines "${symbols}")
+    foreach(line IN LISTS lines)
+        if(line MATCHES "U _?(malloc|calloc|realloc|free|strdup|_Znw[jm]|_Zna[jm]|_ZdlPv|_ZdaPv|__cxa_allocate_exception|__cxa_throw)")
+            list(APPEND found "${lib}: ${line}")
+        endif()
+    endforeach()
+endforeach()
+if(found)
+    string(REPLACE ";" "\n" report "${found}")
+    message(FATAL_ERROR "system code needs the heap or exceptions:\n${report}")
+endif()
+message(STATUS "no allocation in: ${LIBS}")

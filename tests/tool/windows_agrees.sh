@@ -1,0 +1,42 @@
+#!/bin/bash
+# The Windows build of saverpack, run under Wine, must produce exactly the
+# bytes of the native build.
+# Usage: windows_agrees.sh WINE_RUN WINDOWS_TOOL NATIVE_TOOL
+set -euo pipefail
+wine_run=$1 windows_tool=$2 native_tool=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+head -c 70000 /dev/urandom > random.bin
+printf 'abc' > abc.txt
+: > empty.bin
+{ head -c 16371 random.bin; printf '1ULG2ULG'; head -c 3000 random.bin; } > marked.bin
+printf 'twenty bytes payload' > payload.bin
+failures=0
+run_both() {  # name, args... (OUT is the last argument's placeholder)
+    local name=$1; shift
+    "$native_tool" "$@" "native-$name" >/dev/null || { echo "native failed: $*"; failures=$((failures+1)); return; }
+    "$wine_run" "$windows_tool" "$@" "windows-$name" >/dev/null || { echo "windows failed: $*"; failures=$((failures+1)); return; }
+    if cmp -s "native-$name" "windows-$name"; then
+        echo "[ OK ] $name"
+    else
+        echo "[FAIL] $name: outputs differ"; failures=$((failures+1))
+    fi
+}
+run_both default-key scramble random.bin
+run_both empty-key scramble --key= random.bin
+run_both long-key scramble --key=0123456789-ignored abc.txt
+run_both unscramble scramble --key=KNOT --unscramble random.bin
+run_both empty-input scramble empty.bin
+run_both patch patch --payload=payload.bin marked.bin
+run_both patch-scrambled patch --scramble --store-offset --payload=payload.bin marked.bin
+# Standard input and output go through unchanged bytes on both.
+"$native_tool" scramble - - < random.bin > native-pipe
+"$wine_run" "$windows_tool" scramble - - < random.bin > windows-pipe
+if cmp -s native-pipe windows-pipe && cmp -s native-pipe native-default-key; then
+    echo "[ OK ] standard-streams"
+else
+    echo "[FAIL] standard-streams"; failures=$((failures+1))
+fi
+echo "windows build agrees with native: $failures failures"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,8 @@
+// The saverpack commands. Each lives in its own tools/cmd_*.cpp and is
+// listed in the table of tools/main.cpp.
+#pragma once
+
+#include "tools/cli.h"
+
+int RunScramble(Args& args);
+int RunPatch(Args& args);
