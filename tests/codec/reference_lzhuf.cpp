@@ -2,6 +2,7 @@
 #include "tests/codec/reference_lzhuf.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace reference {
 namespace {
@@ -30,15 +31,13 @@ std::uint32_t decodeTarget;
 int maxCodeLength;
 std::vector<Item> items;
 
-const std::vector<std::uint8_t>* source;
-std::size_t sourcePos;
-std::vector<std::uint8_t>* sink;
+std::function<int()> readByte;
+std::function<void(int)> writeByte;
 
-std::int16_t ReadStreamByte() {
-  if (sourcePos >= source->size()) return -1;
-  return (*source)[sourcePos++];
-}
-void WriteStreamByte(int b) { sink->push_back(static_cast<std::uint8_t>(b)); }
+std::int16_t ReadStreamByte() { return static_cast<std::int16_t>(readByte()); }
+void WriteStreamByte(int b) { writeByte(b); }
+
+std::uint32_t* decodeTargetSlot = &decodeTarget;
 
 // The position tables as LZHUF publishes them, built from the length rule.
 std::uint8_t pLen[64], pCode[64], dCode[256], dLen[256];
@@ -337,18 +336,14 @@ void Reset() {
 
 }  // namespace
 
-std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& input) {
+void EncodeWith(std::function<int()> read, std::function<void(int)> write, std::uint32_t size) {
   MakeTables();
   Reset();
   maxCodeLength = 0;
   items.clear();
-  std::vector<std::uint8_t> out;
-  source = &input;
-  sourcePos = 0;
-  sink = &out;
-  const std::uint32_t size = static_cast<std::uint32_t>(input.size());
-  for (int i = 0; i < 4; ++i) WriteStreamByte(static_cast<int>((size >> (8 * i)) & 0xFF));
-  if (size == 0) return out;
+  readByte = std::move(read);
+  writeByte = std::move(write);
+  if (size == 0) return;
 
   int i, c, len, r, s, last_match_length;
   ResetHuffmanTree();
@@ -387,31 +382,34 @@ std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& input) {
     }
   } while (len > 0);
   FlushCodeBits();
+}
+
+std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& input) {
+  std::vector<std::uint8_t> out;
+  std::size_t pos = 0;
+  const std::uint32_t size = static_cast<std::uint32_t>(input.size());
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>((size >> (8 * i)) & 0xFF));
+  EncodeWith([&]() -> int { return pos < input.size() ? input[pos++] : -1; },
+             [&](int b) { out.push_back(static_cast<std::uint8_t>(b)); }, size);
   return out;
 }
 
-std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& stream) {
+void DecodeWith(std::function<int()> read, std::function<void(int)> write, std::uint32_t size,
+                std::uint32_t* target) {
   MakeTables();
   Reset();
-  std::vector<std::uint8_t> out;
-  source = &stream;
-  sourcePos = 0;
-  sink = &out;
-  std::uint32_t size = 0;
-  for (int i = 0; i < 4; ++i) {
-    int b = ReadStreamByte();
-    size |= static_cast<std::uint32_t>(b & 0xFF) << (8 * i);
-  }
-  if (stream.size() < 4) size = 0;
-  decodeTarget = size;
-  if (decodeTarget == 0) return out;
+  readByte = std::move(read);
+  writeByte = std::move(write);
+  decodeTargetSlot = target != nullptr ? target : &decodeTarget;
+  *decodeTargetSlot = size;
+  if (*decodeTargetSlot == 0) return;
 
   int i, j, k, r, c;
   std::uint32_t count;
   ResetHuffmanTree();
   for (i = 0; i < N - F; i++) ring[i] = ' ';
   r = N - F;
-  for (count = 0; count < decodeTarget;) {
+  for (count = 0; count < *decodeTargetSlot;) {
     c = DecodeSymbol();
     if (c < 256) {
       WriteStreamByte(c);
@@ -430,6 +428,16 @@ std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& stream) {
       }
     }
   }
+}
+
+std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& stream) {
+  std::vector<std::uint8_t> out;
+  if (stream.size() < 4) return out;
+  std::size_t pos = 4;
+  const std::uint32_t size = stream[0] | (stream[1] << 8) | (stream[2] << 16) |
+                             (static_cast<std::uint32_t>(stream[3]) << 24);
+  DecodeWith([&]() -> int { return pos < stream.size() ? stream[pos++] : -1; },
+             [&](int b) { out.push_back(static_cast<std::uint8_t>(b)); }, size, nullptr);
   return out;
 }
 

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace reference {
@@ -24,6 +25,15 @@ std::vector<std::uint8_t> Encode(const std::vector<std::uint8_t>& input);
 // A damaged stream may give up to 59 bytes more than its size (the last
 // match is copied whole).
 std::vector<std::uint8_t> Decode(const std::vector<std::uint8_t>& stream);
+
+// The codec over byte functions, as the framed block stream drives it: read
+// answers the next byte or -1, write takes one byte. EncodeWith codes the
+// input of the declared size (the caller has written the size bytes);
+// DecodeWith decodes towards size, rereading *target (when given) before
+// every item so that the caller can stop it by setting it to 0.
+void EncodeWith(std::function<int()> read, std::function<void(int)> write, std::uint32_t size);
+void DecodeWith(std::function<int()> read, std::function<void(int)> write, std::uint32_t size,
+                std::uint32_t* target);
 
 // The items of the last Encode, in order: a literal byte, or a match with
 // its length (3-60) and position value (0-4095).
