@@ -4,27 +4,13 @@
 #include "platform/win32.h"
 #include "scrambler/patch.h"
 #include "tools/commands.h"
+#include "tools/file_handle.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 
 namespace {
-
-struct Handle {
-    HANDLE value = INVALID_HANDLE_VALUE;
-    ~Handle()
-    {
-        if (value != INVALID_HANDLE_VALUE)
-            CloseHandle(value);
-    }
-    void Close()
-    {
-        if (value != INVALID_HANDLE_VALUE)
-            CloseHandle(value);
-        value = INVALID_HANDLE_VALUE;
-    }
-};
 
 // Why a copy completed no patch, told from the data itself: the hook only
 // finds a marker with at least one byte after it in its own chunk.
@@ -73,22 +59,16 @@ int RunPatch(Args& args)
         throw ToolError{payloadPath, "the payload is too large"};
 
     InputFile input(inPath);
-    Handle in;
-    in.value = CreateFileA(input.Path().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (in.value == INVALID_HANDLE_VALUE)
-        throw ToolError{inPath, "cannot open (error " + std::to_string(GetLastError()) + ")"};
+    FileHandle32 in;
+    OpenForReading(in, input.Path(), inPath);
     DWORD high = 0;
     DWORD size = GetFileSize(in.value, &high);
     if (high != 0 || size > 0x7FFFFFFF)
         throw ToolError{inPath, "the file is too large"};
 
     OutputFile output(outPath);
-    Handle out;
-    out.value = CreateFileA(output.Path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (out.value == INVALID_HANDLE_VALUE)
-        throw ToolError{outPath, "cannot create (error " + std::to_string(GetLastError()) + ")"};
+    FileHandle32 out;
+    CreateForWriting(out, output.Path(), outPath);
 
     SetPatchSource(payload.data(), static_cast<std::int32_t>(payload.size()), scramble, options);
     auto moved = static_cast<std::int32_t>(size);

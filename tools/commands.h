@@ -6,3 +6,5 @@
 
 int RunScramble(Args& args);
 int RunPatch(Args& args);
+int RunCompress(Args& args);
+int RunDecompress(Args& args);

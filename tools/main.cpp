@@ -19,6 +19,8 @@ const Command Commands[] = {
      "scramble (or unscramble) a file with the keyed scrambler"},
     {"patch", RunPatch, "IN OUT --payload=FILE [--scramble] [--keep-marker] [--store-offset]",
      "copy IN to OUT, writing FILE as a parameter block in place of the first patch marker"},
+    {"compress", RunCompress, "IN OUT", "compress IN into a framed block stream of LZHUF code"},
+    {"decompress", RunDecompress, "IN OUT", "decompress a framed block stream back to its bytes"},
 };
 
 void PrintUsageLine(std::FILE* out, const Command& command)
