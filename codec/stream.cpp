@@ -16,8 +16,12 @@
 // follows the stream in its file (another entry, the directory) never
 // reaches the decoder and can never fail the stream. The decoder's bit
 // reader looks up to two bytes past its last code bit; past the last block
-// it gets -1, which it takes as 0 bits. A stream whose decoder reaches its
-// size before the header-only last block is simply never read to its end.
+// it gets -1, which it takes as 0 bits. A decoder that asks for a third byte
+// past the last block has run out of code bits before its size: the stream
+// is damaged (a declared size larger than its code, say), and it fails
+// there instead of decoding on over zero bits. A stream whose decoder
+// reaches its size before the header-only last block is simply never read
+// to its end.
 //
 // TRAFFIC. Byte reads and writes that start no block operation are counted,
 // and every 1024th calls YieldHook. The codec takes most bytes straight from
@@ -67,6 +71,9 @@ std::int32_t WriteLimit = BLOCK_SIZE;
 bool InputEnded = false;
 bool StreamFailed = false;
 bool LastBlockRead = false;
+// Bytes asked for past the last block of a decompression; the third fails.
+std::int32_t ReadsPastEnd = 0;
+constexpr std::int32_t LOOK_AHEAD = 2;
 std::int32_t RemainingInput = 0;
 std::int32_t TrafficCounter = 0;
 std::uint32_t DeclaredSize = 0;
@@ -211,6 +218,11 @@ std::int16_t ReadByteNow()
         ReadStreamBlock();
     else
         CountTransfer();
+    if (InputEnded && !StreamFailed && !Compressing && ++ReadsPastEnd > LOOK_AHEAD) {
+        StreamFailed = true;
+        RemainingInput = 0;
+        DecodeTarget = 0;
+    }
     if (InputEnded || StreamFailed)
         return -1;
     return InputBuffer[ReadPosition++];
@@ -318,6 +330,7 @@ void StartStream(bool compressing, HANDLE source, void* destination)
     StreamBytesOffered = 0;
     ReadPosition = EndMark = 0;
     InputEnded = StreamFailed = LastBlockRead = false;
+    ReadsPastEnd = 0;
     TrafficCounter = 0;
     MemoryRoom = StreamMemoryDestination != nullptr ? StreamMemoryLimit : 0;
 }

@@ -80,9 +80,12 @@ int CompressStream(HANDLE source, void* destination, std::int32_t size);
 // position into destination (a file handle, unless StreamMemoryDestination
 // is set). Returns 1, or 0 when a block failed its check (bad magic, length
 // below 6 or beyond the bytes read, checksum, a read that brings fewer than
-// 6 bytes) or the stream was aborted; the bytes decoded until then, those
-// of the item being decoded included, are still written. Bytes after the
-// stream's last block are never read into the output and never fail it.
+// 6 bytes), when the code bits ran out before the declared size (the decoder
+// asked for more than two bytes past the last block), or when the stream
+// was aborted; the bytes decoded until then, those of the item being
+// decoded included, are still written. After the size block, a block
+// shorter than 10240 bytes is the last one; bytes after it are never read
+// into the output and never fail the stream.
 int DecompressStream(HANDLE source, void* destination);
 
 // Called while a stream runs (from one of its hooks): stops it and makes it

@@ -34,6 +34,7 @@ struct Stream {
     bool inputEnded = false;
     bool failed = false;
     bool lastBlockRead = false;
+    int readsPastEnd = 0;
     std::int32_t remaining = 0;
     int traffic = 0;
     int yields = 0;
@@ -142,6 +143,12 @@ struct Stream {
             ReadBlock();
         else
             Count();
+        // More than two bytes past the last block: the code ran out.
+        if (inputEnded && !failed && !compressing && ++readsPastEnd > 2) {
+            failed = true;
+            remaining = 0;
+            decodeTarget = 0;
+        }
         if (inputEnded || failed)
             return -1;
         return input[readPos++];

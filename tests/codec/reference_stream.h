@@ -4,8 +4,9 @@
 // stream must make the same hook calls in the same order and write the same
 // bytes. It follows the same end-of-stream rule as the production stream:
 // after the size block, a block shorter than 10240 bytes is the last one,
-// only a block's own payload is handed out, and a header-only last block
-// ends the input at once.
+// only a block's own payload is handed out, a header-only last block ends
+// the input at once, and a third byte asked for past the last block fails
+// the stream (the code ran out before the declared size).
 #pragma once
 
 #include <cstdint>
