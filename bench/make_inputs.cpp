@@ -14,7 +14,9 @@ int main(int argc, char** argv)
     const struct {
         const char* name;
         BenchInput which;
-    } files[] = {{"text-1MiB", BenchInput::Text}, {"code-2MiB", BenchInput::Code}, {"random-1MiB", BenchInput::Random}};
+    } files[] = {{"text-1MiB", BenchInput::Text},
+                 {"code-2MiB", BenchInput::Code},
+                 {"random-1MiB", BenchInput::Random}};
     for (const auto& f : files) {
         std::string path = std::string(argv[1]) + "/" + f.name;
         std::FILE* out = std::fopen(path.c_str(), "wb");

@@ -33,7 +33,8 @@ HANDLE OpenIn(const std::string& path)
 
 HANDLE CreateOut(const std::string& path)
 {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 void Compress(benchmark::State& state, BenchInput which)

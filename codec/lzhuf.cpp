@@ -47,10 +47,10 @@ std::uint32_t DecodeTarget = 0;
 
 namespace {
 
-// Roots of the 256 match trees: treeRight[TREE_ROOTS + b].
+// Roots of the 256 match trees: matchTree[TREE_ROOTS + b].right.
 constexpr int TREE_ROOTS = RING_SIZE + 1;
 constexpr int LEAF_BASE = NODE_COUNT;  // nodeChild of a leaf is 627 + symbol
-// The string compare reads whole 8-byte words up to 5 bytes past the end of a
+// The string compare reads whole 8-byte words, a few bytes past the end of a
 // 60-byte string; the ring is padded so that those reads stay inside it.
 constexpr int RING_BYTES = RING_SIZE + MAX_MATCH - 1 + 8;
 
@@ -72,8 +72,8 @@ std::uint8_t ring[RING_BYTES];
 // through empty links.
 using MatchLink = std::uint64_t;
 struct MatchNode {
-  MatchLink left;
-  MatchLink right;
+    MatchLink left;
+    MatchLink right;
 };
 static_assert(sizeof(MatchNode) == 16);
 constexpr int LINK_SHIFT = 48;
@@ -84,18 +84,27 @@ std::int16_t treeParent[RING_SIZE + 1];
 std::int16_t matchLength;
 std::int16_t matchPosition;
 
-inline MatchLink MakeLink(int p, std::uint64_t head) {
-  return (static_cast<MatchLink>(p) << (LINK_SHIFT + 4)) | head;
+inline MatchLink MakeLink(int p, std::uint64_t head)
+{
+    return (static_cast<MatchLink>(p) << (LINK_SHIFT + 4)) | head;
 }
 
 // The position a link leads to; NO_NODE for an empty link (0xFFFF + 1 is
 // 16 * 4096).
-inline int LinkTarget(MatchLink link) { return static_cast<int>(((link >> LINK_SHIFT) + 1) >> 4); }
+inline int LinkTarget(MatchLink link)
+{
+    return static_cast<int>(((link >> LINK_SHIFT) + 1) >> 4);
+}
 
-inline bool IsEmptyLink(MatchLink link) { return link >= NO_LINK; }
+inline bool IsEmptyLink(MatchLink link)
+{
+    return link >= NO_LINK;
+}
 
-inline const MatchNode& LinkNode(MatchLink link) {
-  return *reinterpret_cast<const MatchNode*>(reinterpret_cast<const char*>(matchTree) + (link >> LINK_SHIFT));
+inline const MatchNode& LinkNode(MatchLink link)
+{
+    return *reinterpret_cast<const MatchNode*>(reinterpret_cast<const char*>(matchTree) +
+                                               (link >> LINK_SHIFT));
 }
 
 // Huffman tree. nodeCount[627] holds 0xFFFF and stops every upward scan.
@@ -117,35 +126,37 @@ std::int32_t outCount;
 // 48-63. The encoder keeps each code left-aligned in a byte; the decoder
 // looks the next eight stream bits up in two 256-entry tables.
 struct PositionTables {
-  std::uint8_t encodeLength[64];
-  std::uint8_t encodeCode[64];
-  std::uint8_t decodeValue[256];
-  std::uint8_t decodeLength[256];
+    std::uint8_t encodeLength[64];
+    std::uint8_t encodeCode[64];
+    std::uint8_t decodeValue[256];
+    std::uint8_t decodeLength[256];
 };
 
-constexpr int PositionCodeLength(int u) {
-  return u < 1 ? 3 : u < 4 ? 4 : u < 12 ? 5 : u < 24 ? 6 : u < 48 ? 7 : 8;
+constexpr int PositionCodeLength(int u)
+{
+    return u < 1 ? 3 : u < 4 ? 4 : u < 12 ? 5 : u < 24 ? 6 : u < 48 ? 7 : 8;
 }
 
-constexpr PositionTables MakePositionTables() {
-  PositionTables t{};
-  int code = 0;
-  int length = 3;
-  for (int u = 0; u < 64; ++u) {
-    if (u > 0) {
-      const int next = PositionCodeLength(u);
-      code = (code + 1) << (next - length);
-      length = next;
+constexpr PositionTables MakePositionTables()
+{
+    PositionTables t{};
+    int code = 0;
+    int length = 3;
+    for (int u = 0; u < 64; ++u) {
+        if (u > 0) {
+            const int next = PositionCodeLength(u);
+            code = (code + 1) << (next - length);
+            length = next;
+        }
+        t.encodeLength[u] = static_cast<std::uint8_t>(length);
+        t.encodeCode[u] = static_cast<std::uint8_t>(code << (8 - length));
+        const int first = code << (8 - length);
+        for (int i = first; i < first + (1 << (8 - length)); ++i) {
+            t.decodeValue[i] = static_cast<std::uint8_t>(u);
+            t.decodeLength[i] = static_cast<std::uint8_t>(length);
+        }
     }
-    t.encodeLength[u] = static_cast<std::uint8_t>(length);
-    t.encodeCode[u] = static_cast<std::uint8_t>(code << (8 - length));
-    const int first = code << (8 - length);
-    for (int i = first; i < first + (1 << (8 - length)); ++i) {
-      t.decodeValue[i] = static_cast<std::uint8_t>(u);
-      t.decodeLength[i] = static_cast<std::uint8_t>(length);
-    }
-  }
-  return t;
+    return t;
 }
 
 constexpr PositionTables positionTables = MakePositionTables();
@@ -158,146 +169,204 @@ static_assert(positionTables.encodeCode[63] == 0xFF && positionTables.decodeValu
 // because the owner may move them (a new buffer, the end of the input).
 // ---------------------------------------------------------------------------
 struct Port {
-  const std::uint8_t* in;
-  const std::uint8_t* inEnd;
-  std::uint8_t* out;
-  std::uint8_t* outEnd;
+    const std::uint8_t* in;
+    const std::uint8_t* inEnd;
+    std::uint8_t* out;
+    std::uint8_t* outEnd;
 };
 
-inline Port LoadPort() { return Port{CodecInNext, CodecInEnd, CodecOutNext, CodecOutEnd}; }
-
-inline void StorePort(const Port& port) {
-  CodecInNext = port.in;
-  CodecOutNext = port.out;
+inline Port LoadPort()
+{
+    return Port{CodecInNext, CodecInEnd, CodecOutNext, CodecOutEnd};
 }
 
-[[gnu::noinline]] int ReadByteSlow(Port& port) {
-  StorePort(port);
-  const int b = CodecReadByte();
-  port = LoadPort();
-  return b;
+inline void StorePort(const Port& port)
+{
+    CodecInNext = port.in;
+    CodecOutNext = port.out;
 }
 
-[[gnu::noinline]] void WriteByteSlow(Port& port, int b) {
-  StorePort(port);
-  CodecWriteByte(b);
-  port = LoadPort();
+// The slow paths take the cached positions by value, so that the cache
+// itself never has its address taken and stays in registers.
+[[gnu::noinline]] int ReadByteSlow(const std::uint8_t* in, std::uint8_t* out)
+{
+    CodecInNext = in;
+    CodecOutNext = out;
+    return CodecReadByte();
 }
 
-[[gnu::always_inline]] inline int ReadByte(Port& port) {
-  if (port.in != port.inEnd) return *port.in++;
-  return ReadByteSlow(port);
+[[gnu::noinline]] void WriteByteSlow(const std::uint8_t* in, std::uint8_t* out, int b)
+{
+    CodecInNext = in;
+    CodecOutNext = out;
+    CodecWriteByte(b);
 }
 
-[[gnu::always_inline]] inline void WriteByte(Port& port, int b) {
-  if (port.out != port.outEnd) {
-    *port.out++ = static_cast<std::uint8_t>(b);
-    return;
-  }
-  WriteByteSlow(port, b);
+[[gnu::always_inline]] inline int ReadByte(Port& port)
+{
+    if (port.in != port.inEnd) [[likely]]
+        return *port.in++;
+    const int b = ReadByteSlow(port.in, port.out);
+    port = LoadPort();
+    return b;
+}
+
+[[gnu::always_inline]] inline void WriteByte(Port& port, int b)
+{
+    if (port.out != port.outEnd) [[likely]] {
+        *port.out++ = static_cast<std::uint8_t>(b);
+        return;
+    }
+    WriteByteSlow(port.in, port.out, b);
+    port = LoadPort();
 }
 
 // ---------------------------------------------------------------------------
 // Huffman tree
 // ---------------------------------------------------------------------------
-void ResetHuffmanTree() {
-  for (int s = 0; s < SYMBOL_COUNT; ++s) {
-    nodeCount[s] = 1;
-    nodeChild[s] = static_cast<std::int16_t>(LEAF_BASE + s);
-    nodeParent[LEAF_BASE + s] = static_cast<std::int16_t>(s);
-  }
-  int i = 0;
-  for (int j = SYMBOL_COUNT; j < NODE_COUNT; ++j) {
-    nodeCount[j] = static_cast<std::uint16_t>(nodeCount[i] + nodeCount[i + 1]);
-    nodeChild[j] = static_cast<std::int16_t>(i);
-    nodeParent[i] = nodeParent[i + 1] = static_cast<std::int16_t>(j);
-    i += 2;
-  }
-  nodeCount[NODE_COUNT] = 0xFFFF;
-  nodeParent[ROOT_NODE] = 0;
+void ResetHuffmanTree()
+{
+    for (int s = 0; s < SYMBOL_COUNT; ++s) {
+        nodeCount[s] = 1;
+        nodeChild[s] = static_cast<std::int16_t>(LEAF_BASE + s);
+        nodeParent[LEAF_BASE + s] = static_cast<std::int16_t>(s);
+    }
+    int i = 0;
+    for (int j = SYMBOL_COUNT; j < NODE_COUNT; ++j) {
+        nodeCount[j] = static_cast<std::uint16_t>(nodeCount[i] + nodeCount[i + 1]);
+        nodeChild[j] = static_cast<std::int16_t>(i);
+        nodeParent[i] = nodeParent[i + 1] = static_cast<std::int16_t>(j);
+        i += 2;
+    }
+    nodeCount[NODE_COUNT] = 0xFFFF;
+    nodeParent[ROOT_NODE] = 0;
 }
 
 // Halves the leaf counts (rounding up) and builds the internal nodes anew,
 // each new node placed after every node whose count does not exceed its own.
-[[gnu::noinline]] void RebuildHuffmanTree() {
-  int j = 0;
-  for (int i = 0; i < NODE_COUNT; ++i) {
-    if (nodeChild[i] >= LEAF_BASE) {
-      nodeCount[j] = static_cast<std::uint16_t>((nodeCount[i] + 1) / 2);
-      nodeChild[j] = nodeChild[i];
-      ++j;
+[[gnu::noinline]] void RebuildHuffmanTree()
+{
+    int j = 0;
+    for (int i = 0; i < NODE_COUNT; ++i) {
+        if (nodeChild[i] >= LEAF_BASE) {
+            nodeCount[j] = static_cast<std::uint16_t>((nodeCount[i] + 1) / 2);
+            nodeChild[j] = nodeChild[i];
+            ++j;
+        }
     }
-  }
-  int i = 0;
-  for (j = SYMBOL_COUNT; j < NODE_COUNT; ++j) {
-    const std::uint32_t f = static_cast<std::uint32_t>(nodeCount[i]) + nodeCount[i + 1];
-    int k = j - 1;
-    while (f < nodeCount[k]) --k;
-    ++k;
-    const int moved = j - k;
-    std::memmove(&nodeCount[k + 1], &nodeCount[k], sizeof nodeCount[0] * moved);
-    std::memmove(&nodeChild[k + 1], &nodeChild[k], sizeof nodeChild[0] * moved);
-    nodeCount[k] = static_cast<std::uint16_t>(f);
-    nodeChild[k] = static_cast<std::int16_t>(i);
-    i += 2;
-  }
-  for (i = 0; i < NODE_COUNT; ++i) {
-    const int k = nodeChild[i];
-    nodeParent[k] = static_cast<std::int16_t>(i);
-    if (k < LEAF_BASE) nodeParent[k + 1] = static_cast<std::int16_t>(i);
-  }
+    int i = 0;
+    for (j = SYMBOL_COUNT; j < NODE_COUNT; ++j) {
+        const std::uint32_t f = static_cast<std::uint32_t>(nodeCount[i]) + nodeCount[i + 1];
+        int k = j - 1;
+        while (f < nodeCount[k])
+            --k;
+        ++k;
+        const int moved = j - k;
+        std::memmove(&nodeCount[k + 1], &nodeCount[k], sizeof nodeCount[0] * moved);
+        std::memmove(&nodeChild[k + 1], &nodeChild[k], sizeof nodeChild[0] * moved);
+        nodeCount[k] = static_cast<std::uint16_t>(f);
+        nodeChild[k] = static_cast<std::int16_t>(i);
+        i += 2;
+    }
+    for (i = 0; i < NODE_COUNT; ++i) {
+        const int k = nodeChild[i];
+        nodeParent[k] = static_cast<std::int16_t>(i);
+        if (k < LEAF_BASE)
+            nodeParent[k + 1] = static_cast<std::int16_t>(i);
+    }
 }
 
-// Counts symbol s: every node from its leaf to the root gains one. A node
-// whose new count k exceeds its right neighbour's changes places with the
-// last node whose count is still below k; all nodes from it up to that one
-// held k - 1, so the search only has to find where that run of equal counts
-// ends.
-[[gnu::always_inline]] inline void UpdateHuffmanTree(int s) {
-  if (nodeCount[ROOT_NODE] == COUNT_LIMIT) RebuildHuffmanTree();
-  int x = nodeParent[LEAF_BASE + s];
-  do {
+// Counting one node: x gains one. A node whose new count k exceeds its right
+// neighbour's changes places with the last node whose count is still below
+// k (all nodes from x up to that one held k - 1). Returns the node where the
+// count now stands: x, or the node it changed places with.
+[[gnu::always_inline]] inline int CountNode(int x)
+{
     const std::uint32_t k = ++nodeCount[x];
-    if (k > nodeCount[x + 1]) {
-      int l = x + 1;
-      while (k > nodeCount[l + 1]) ++l;
-      nodeCount[x] = nodeCount[l];
-      nodeCount[l] = static_cast<std::uint16_t>(k);
-      const int i = nodeChild[x];
-      nodeParent[i] = static_cast<std::int16_t>(l);
-      if (i < LEAF_BASE) nodeParent[i + 1] = static_cast<std::int16_t>(l);
-      const int j = nodeChild[l];
-      nodeChild[l] = static_cast<std::int16_t>(i);
-      nodeParent[j] = static_cast<std::int16_t>(x);
-      if (j < LEAF_BASE) nodeParent[j + 1] = static_cast<std::int16_t>(x);
-      nodeChild[x] = static_cast<std::int16_t>(j);
-      x = l;
+    if (k <= nodeCount[x + 1]) [[likely]]
+        return x;
+    int l = x + 1;
+    while (k > nodeCount[l + 1])
+        ++l;
+    nodeCount[x] = nodeCount[l];
+    nodeCount[l] = static_cast<std::uint16_t>(k);
+    const int i = nodeChild[x];
+    nodeParent[i] = static_cast<std::int16_t>(l);
+    if (i < LEAF_BASE)
+        nodeParent[i + 1] = static_cast<std::int16_t>(l);
+    const int j = nodeChild[l];
+    nodeChild[l] = static_cast<std::int16_t>(i);
+    nodeParent[j] = static_cast<std::int16_t>(x);
+    if (j < LEAF_BASE)
+        nodeParent[j + 1] = static_cast<std::int16_t>(x);
+    nodeChild[x] = static_cast<std::int16_t>(j);
+    return l;
+}
+
+// Counts every node from x up to the root, following the parent links.
+inline void CountUpFrom(int x)
+{
+    do {
+        x = nodeParent[CountNode(x)];
+    } while (x != 0);
+}
+
+// Counts symbol s after it was coded or decoded, the tree rebuilt first
+// when the root has reached 0x8000. up(i), i = 0 .. n - 1, are the nodes from
+// the symbol's leaf to the root as the coder just walked them; as long as no
+// node changes places, the next node up is the one the coder walked, so the
+// counting need not wait for the parent links. Swaps are rare (a few in a
+// hundred symbols); after one the path above is another, and the counting
+// goes on through the parent links. A rebuild invalidates the whole path.
+template <typename Path>
+[[gnu::always_inline]] inline void UpdateHuffmanTree(int s, Path up, int n)
+{
+    if (nodeCount[ROOT_NODE] == COUNT_LIMIT) [[unlikely]] {
+        RebuildHuffmanTree();
+        CountUpFrom(nodeParent[LEAF_BASE + s]);
+        return;
     }
-    x = nodeParent[x];
-  } while (x != 0);
+    for (int i = 0; i < n; ++i) {
+        const int x = up(i);
+        const int at = CountNode(x);
+        if (at != x) [[unlikely]] {
+            const int parent = nodeParent[at];
+            if (parent != 0)
+                CountUpFrom(parent);
+            return;
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------
 // Match tree
 // ---------------------------------------------------------------------------
-void InitMatchTree() {
-  for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) matchTree[i].right = NO_LINK;
-  for (int i = 0; i < RING_SIZE; ++i) treeParent[i] = NO_NODE;
+void InitMatchTree()
+{
+    for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i)
+        matchTree[i].right = NO_LINK;
+    for (int i = 0; i < RING_SIZE; ++i)
+        treeParent[i] = NO_NODE;
 }
 
-inline std::uint64_t Load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
+inline std::uint64_t Load64(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
 // Comparing two big-endian words as numbers compares their bytes in string
 // order: the first differing byte decides, as it does byte by byte.
-inline std::uint64_t Word(const std::uint8_t* p) { return __builtin_bswap64(Load64(p)); }
+inline std::uint64_t Word(const std::uint8_t* p)
+{
+    return __builtin_bswap64(Load64(p));
+}
 
 // The link through which the parent of p reaches it.
-inline MatchLink& LinkTo(int parent, int p) {
-  return LinkTarget(matchTree[parent].right) == p ? matchTree[parent].right : matchTree[parent].left;
+inline MatchLink& LinkTo(int parent, int p)
+{
+    return LinkTarget(matchTree[parent].right) == p ? matchTree[parent].right : matchTree[parent].left;
 }
 
 // Inserts the string at r into its tree and leaves in matchLength and
@@ -312,95 +381,99 @@ inline MatchLink& LinkTo(int parent, int p) {
 // with a conditional move, so no step has a branch that data decide. Only
 // when those six bytes all agree does the compare go on over the ring, eight
 // bytes at a time, up to the 60th byte.
-void InsertMatchNode(int r) {
-  const std::uint8_t* key = &ring[r];
-  const std::uint64_t head = Word(key + 1) >> 16;
-  const MatchLink self = MakeLink(r, head);
-  int p = TREE_ROOTS + key[0];
-  matchTree[r].left = matchTree[r].right = NO_LINK;
-  // The best match so far as one number, (length << 12) | (4095 - d): a
-  // longer match, or an equally long nearer one, is a larger number. It
-  // starts at length 2, so only agreements of 3 bytes or more count.
-  int best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
-  bool right = true;
-  MatchLink next = matchTree[p].right;
-  while (!IsEmptyLink(next)) {
-    const MatchNode& node = LinkNode(next);
-    p = LinkTarget(next);
-    const std::uint64_t otherHead = next & HEAD_MASK;
-    const int d = ((r - p) & (RING_SIZE - 1)) - 1;
-    int i;
-    if (head != otherHead) [[likely]] {
-      i = 1 + ((std::countl_zero(head ^ otherHead) - 16) >> 3);
-      right = head > otherHead;
-    } else {
-      const std::uint8_t* other = &ring[p];
-      i = 7;
-      right = false;
-      for (;;) {
-        const std::uint64_t a = Word(key + i);
-        const std::uint64_t b = Word(other + i);
-        if (a != b) {
-          i += std::countl_zero(a ^ b) >> 3;
-          right = a > b;
-          break;
+void InsertMatchNode(int r)
+{
+    const std::uint8_t* key = &ring[r];
+    const std::uint64_t head = Word(key + 1) >> 16;
+    const MatchLink self = MakeLink(r, head);
+    int p = TREE_ROOTS + key[0];
+    matchTree[r].left = matchTree[r].right = NO_LINK;
+    // The best match so far as one number, (length << 12) | (4095 - d): a
+    // longer match, or an equally long nearer one, is a larger number. It
+    // starts at length 2, so only agreements of 3 bytes or more count.
+    int best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
+    bool right = true;
+    MatchLink next = matchTree[p].right;
+    while (!IsEmptyLink(next)) {
+        const MatchNode& node = LinkNode(next);
+        p = LinkTarget(next);
+        const std::uint64_t otherHead = next & HEAD_MASK;
+        const int d = ((r - p) & (RING_SIZE - 1)) - 1;
+        int i;
+        if (head != otherHead) [[likely]] {
+            i = 1 + ((std::countl_zero(head ^ otherHead) - 16) >> 3);
+            right = head > otherHead;
+        } else {
+            const std::uint8_t* other = &ring[p];
+            i = 7;
+            right = false;
+            for (;;) {
+                const std::uint64_t a = Word(key + i);
+                const std::uint64_t b = Word(other + i);
+                if (a != b) {
+                    i += std::countl_zero(a ^ b) >> 3;
+                    right = a > b;
+                    break;
+                }
+                i += 8;
+                if (i >= MAX_MATCH)
+                    break;
+            }
+            if (i >= MAX_MATCH) {
+                // Sixty bytes agree: r takes p's place and p leaves the tree, so the
+                // older string is never found again.
+                matchLength = MAX_MATCH;
+                matchPosition = static_cast<std::int16_t>(d);
+                treeParent[r] = treeParent[p];
+                matchTree[r] = node;
+                treeParent[LinkTarget(node.left)] = static_cast<std::int16_t>(r);
+                treeParent[LinkTarget(node.right)] = static_cast<std::int16_t>(r);
+                LinkTo(treeParent[p], p) = self;
+                treeParent[p] = NO_NODE;
+                return;
+            }
         }
-        i += 8;
-        if (i >= MAX_MATCH) break;
-      }
-      if (i >= MAX_MATCH) {
-        // Sixty bytes agree: r takes p's place and p leaves the tree, so the
-        // older string is never found again.
-        matchLength = MAX_MATCH;
-        matchPosition = static_cast<std::int16_t>(d);
-        treeParent[r] = treeParent[p];
-        matchTree[r] = node;
-        treeParent[LinkTarget(node.left)] = static_cast<std::int16_t>(r);
-        treeParent[LinkTarget(node.right)] = static_cast<std::int16_t>(r);
-        LinkTo(treeParent[p], p) = self;
-        treeParent[p] = NO_NODE;
-        return;
-      }
+        const int candidate = (i << 12) | ((RING_SIZE - 1) - d);
+        best = candidate > best ? candidate : best;
+        next = right ? node.right : node.left;
     }
-    const int candidate = (i << 12) | ((RING_SIZE - 1) - d);
-    best = candidate > best ? candidate : best;
-    next = right ? node.right : node.left;
-  }
-  (right ? matchTree[p].right : matchTree[p].left) = self;
-  treeParent[r] = static_cast<std::int16_t>(p);
-  const int length = best >> 12;
-  matchLength = static_cast<std::int16_t>(length > MATCH_THRESHOLD ? length : 0);
-  matchPosition = static_cast<std::int16_t>((RING_SIZE - 1) - (best & (RING_SIZE - 1)));
+    (right ? matchTree[p].right : matchTree[p].left) = self;
+    treeParent[r] = static_cast<std::int16_t>(p);
+    const int length = best >> 12;
+    matchLength = static_cast<std::int16_t>(length > MATCH_THRESHOLD ? length : 0);
+    matchPosition = static_cast<std::int16_t>((RING_SIZE - 1) - (best & (RING_SIZE - 1)));
 }
 
-void DeleteMatchNode(int p) {
-  if (treeParent[p] == NO_NODE) return;
-  MatchNode& node = matchTree[p];
-  MatchLink q;
-  if (IsEmptyLink(node.right)) {
-    q = node.left;
-  } else if (IsEmptyLink(node.left)) {
-    q = node.right;
-  } else {
-    // Two children: the rightmost node of the left subtree takes p's place.
-    q = node.left;
-    if (!IsEmptyLink(LinkNode(q).right)) {
-      do {
-        q = LinkNode(q).right;
-      } while (!IsEmptyLink(LinkNode(q).right));
-      MatchNode& moved = matchTree[LinkTarget(q)];
-      const int movedParent = treeParent[LinkTarget(q)];
-      matchTree[movedParent].right = moved.left;
-      treeParent[LinkTarget(moved.left)] = static_cast<std::int16_t>(movedParent);
-      moved.left = node.left;
-      treeParent[LinkTarget(node.left)] = static_cast<std::int16_t>(LinkTarget(q));
+void DeleteMatchNode(int p)
+{
+    if (treeParent[p] == NO_NODE)
+        return;
+    MatchNode& node = matchTree[p];
+    MatchLink q;
+    if (IsEmptyLink(node.right)) {
+        q = node.left;
+    } else if (IsEmptyLink(node.left)) {
+        q = node.right;
+    } else {
+        // Two children: the rightmost node of the left subtree takes p's place.
+        q = node.left;
+        if (!IsEmptyLink(LinkNode(q).right)) {
+            do {
+                q = LinkNode(q).right;
+            } while (!IsEmptyLink(LinkNode(q).right));
+            MatchNode& moved = matchTree[LinkTarget(q)];
+            const int movedParent = treeParent[LinkTarget(q)];
+            matchTree[movedParent].right = moved.left;
+            treeParent[LinkTarget(moved.left)] = static_cast<std::int16_t>(movedParent);
+            moved.left = node.left;
+            treeParent[LinkTarget(node.left)] = static_cast<std::int16_t>(LinkTarget(q));
+        }
+        matchTree[LinkTarget(q)].right = node.right;
+        treeParent[LinkTarget(node.right)] = static_cast<std::int16_t>(LinkTarget(q));
     }
-    matchTree[LinkTarget(q)].right = node.right;
-    treeParent[LinkTarget(node.right)] = static_cast<std::int16_t>(LinkTarget(q));
-  }
-  treeParent[LinkTarget(q)] = treeParent[p];
-  LinkTo(treeParent[p], p) = q;
-  treeParent[p] = NO_NODE;
+    treeParent[LinkTarget(q)] = treeParent[p];
+    LinkTo(treeParent[p], p) = q;
+    treeParent[p] = NO_NODE;
 }
 
 // ---------------------------------------------------------------------------
@@ -409,14 +482,15 @@ void DeleteMatchNode(int p) {
 
 // Appends n code bits, held left-aligned in code, and sends every completed
 // byte at once.
-[[gnu::always_inline]] inline void PutCodeBits(Port& port, int n, std::uint32_t code) {
-  outBits |= (static_cast<std::uint64_t>(code) << 32) >> outCount;
-  outCount += n;
-  while (outCount >= 8) {
-    WriteByte(port, static_cast<int>(outBits >> 56));
-    outBits <<= 8;
-    outCount -= 8;
-  }
+[[gnu::always_inline]] inline void PutCodeBits(Port& port, int n, std::uint32_t code)
+{
+    outBits |= (static_cast<std::uint64_t>(code) << 32) >> outCount;
+    outCount += n;
+    while (outCount >= 8) {
+        WriteByte(port, static_cast<int>(outBits >> 56));
+        outBits <<= 8;
+        outCount -= 8;
+    }
 }
 
 // The code of a symbol is its path from the root down to its leaf, 1 for the
@@ -424,24 +498,29 @@ void DeleteMatchNode(int p) {
 // whose root stays at or below 0x8000 is at most 21 levels deep (a deeper one
 // would need Fibonacci-sized counts), so the whole path fits one 32-bit word;
 // codes longer than 16 bits come out whole.
-[[gnu::always_inline]] inline void EncodeSymbol(Port& port, int s) {
-  std::uint32_t code = 0;
-  int n = 0;
-  int k = nodeParent[LEAF_BASE + s];
-  do {
-    code = (code >> 1) | (static_cast<std::uint32_t>(k & 1) << 31);
-    ++n;
-    k = nodeParent[k];
-  } while (k != ROOT_NODE);
-  PutCodeBits(port, n, code);
-  UpdateHuffmanTree(s);
+[[gnu::always_inline]] inline void EncodeSymbol(Port& port, int s)
+{
+    std::int16_t path[NODE_COUNT];
+    std::uint32_t code = 0;
+    int n = 0;
+    int k = nodeParent[LEAF_BASE + s];
+    do {
+        path[n++] = static_cast<std::int16_t>(k);
+        code = (code >> 1) | (static_cast<std::uint32_t>(k & 1) << 31);
+        k = nodeParent[k];
+    } while (k != ROOT_NODE);
+    path[n] = ROOT_NODE;
+    PutCodeBits(port, n, code);
+    UpdateHuffmanTree(
+        s, [&path](int i) { return path[i]; }, n + 1);
 }
 
-inline void EncodeMatchPosition(Port& port, int v) {
-  const int u = v >> 6;
-  PutCodeBits(port, positionTables.encodeLength[u],
-              static_cast<std::uint32_t>(positionTables.encodeCode[u]) << 24);
-  PutCodeBits(port, 6, static_cast<std::uint32_t>(v & 0x3F) << 26);
+inline void EncodeMatchPosition(Port& port, int v)
+{
+    const int u = v >> 6;
+    PutCodeBits(port, positionTables.encodeLength[u],
+                static_cast<std::uint32_t>(positionTables.encodeCode[u]) << 24);
+    PutCodeBits(port, 6, static_cast<std::uint32_t>(v & 0x3F) << 26);
 }
 
 // ---------------------------------------------------------------------------
@@ -450,29 +529,33 @@ inline void EncodeMatchPosition(Port& port, int v) {
 
 // Tops the bit buffer up while eight or fewer bits are left, one byte at a
 // time; past the end of the input the bytes count as 0.
-[[gnu::always_inline]] inline void FillCodeBits(Port& port, std::uint32_t& bits, int& count) {
-  while (count <= 8) {
-    int b = ReadByte(port);
-    if (b < 0) b = 0;
-    bits |= static_cast<std::uint32_t>(b) << (24 - count);
-    count += 8;
-  }
+[[gnu::always_inline]] inline void FillCodeBits(Port& port, std::uint32_t& bits, int& count)
+{
+    while (count <= 8) {
+        int b = ReadByte(port);
+        if (b < 0)
+            b = 0;
+        bits |= static_cast<std::uint32_t>(b) << (24 - count);
+        count += 8;
+    }
 }
 
-[[gnu::always_inline]] inline int GetCodeBit(Port& port, std::uint32_t& bits, int& count) {
-  FillCodeBits(port, bits, count);
-  const int bit = static_cast<int>(bits >> 31);
-  bits <<= 1;
-  --count;
-  return bit;
+[[gnu::always_inline]] inline int GetCodeBit(Port& port, std::uint32_t& bits, int& count)
+{
+    FillCodeBits(port, bits, count);
+    const int bit = static_cast<int>(bits >> 31);
+    bits <<= 1;
+    --count;
+    return bit;
 }
 
-[[gnu::always_inline]] inline int GetCodeByte(Port& port, std::uint32_t& bits, int& count) {
-  FillCodeBits(port, bits, count);
-  const int byte = static_cast<int>(bits >> 24);
-  bits <<= 8;
-  count -= 8;
-  return byte;
+[[gnu::always_inline]] inline int GetCodeByte(Port& port, std::uint32_t& bits, int& count)
+{
+    FillCodeBits(port, bits, count);
+    const int byte = static_cast<int>(bits >> 24);
+    bits <<= 8;
+    count -= 8;
+    return byte;
 }
 
 // ---------------------------------------------------------------------------
@@ -481,197 +564,257 @@ inline void EncodeMatchPosition(Port& port, int v) {
 std::uint32_t MemoryDeclaredSize;
 std::uint32_t MemoryDropped;
 
-std::int16_t MemoryReadByte() { return -1; }
-
-void MemoryWriteByte(std::int32_t) { ++MemoryDropped; }
-
-std::uint32_t MemoryWriteSize() {
-  for (int shift = 0; shift < 32; shift += 8) {
-    const int b = static_cast<int>((MemoryDeclaredSize >> shift) & 0xFF);
-    if (CodecOutNext != CodecOutEnd) {
-      *CodecOutNext++ = static_cast<std::uint8_t>(b);
-    } else {
-      MemoryWriteByte(b);
-    }
-  }
-  return MemoryDeclaredSize;
+std::int16_t MemoryReadByte()
+{
+    return -1;
 }
 
-std::uint32_t MemoryReadSize() {
-  if (CodecInEnd - CodecInNext < 4) {
-    CodecInNext = CodecInEnd;
-    return 0;
-  }
-  std::uint32_t size = 0;
-  for (int shift = 0; shift < 32; shift += 8) size |= static_cast<std::uint32_t>(*CodecInNext++) << shift;
-  return size;
+void MemoryWriteByte(std::int32_t)
+{
+    ++MemoryDropped;
+}
+
+std::uint32_t MemoryWriteSize()
+{
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int b = static_cast<int>((MemoryDeclaredSize >> shift) & 0xFF);
+        if (CodecOutNext != CodecOutEnd) {
+            *CodecOutNext++ = static_cast<std::uint8_t>(b);
+        } else {
+            MemoryWriteByte(b);
+        }
+    }
+    return MemoryDeclaredSize;
+}
+
+std::uint32_t MemoryReadSize()
+{
+    if (CodecInEnd - CodecInNext < 4) {
+        CodecInNext = CodecInEnd;
+        return 0;
+    }
+    std::uint32_t size = 0;
+    for (int shift = 0; shift < 32; shift += 8)
+        size |= static_cast<std::uint32_t>(*CodecInNext++) << shift;
+    return size;
 }
 
 void PointAtMemory(const std::uint8_t* in, std::uint32_t inCount, std::uint8_t* out,
-                   std::uint32_t outCapacity) {
-  ResetCodecState();
-  CodecReadByte = MemoryReadByte;
-  CodecWriteByte = MemoryWriteByte;
-  CodecWriteSize = MemoryWriteSize;
-  CodecReadSize = MemoryReadSize;
-  CodecInNext = in;
-  CodecInEnd = in + inCount;
-  CodecOutNext = out;
-  CodecOutEnd = out + outCapacity;
-  MemoryDropped = 0;
+                   std::uint32_t outCapacity)
+{
+    ResetCodecState();
+    CodecReadByte = MemoryReadByte;
+    CodecWriteByte = MemoryWriteByte;
+    CodecWriteSize = MemoryWriteSize;
+    CodecReadSize = MemoryReadSize;
+    CodecInNext = in;
+    CodecInEnd = in + inCount;
+    CodecOutNext = out;
+    CodecOutEnd = out + outCapacity;
+    MemoryDropped = 0;
 }
 
 }  // namespace
 
-void ResetCodecState() {
-  inBits = 0;
-  inCount = 0;
-  outBits = 0;
-  outCount = 0;
-  DecodeTarget = 0;
-  CodecInNext = CodecInEnd = nullptr;
-  CodecOutNext = CodecOutEnd = nullptr;
+void ResetCodecState()
+{
+    inBits = 0;
+    inCount = 0;
+    outBits = 0;
+    outCount = 0;
+    DecodeTarget = 0;
+    CodecInNext = CodecInEnd = nullptr;
+    CodecOutNext = CodecOutEnd = nullptr;
 }
 
-void ResetLzhufModule() {
-  std::memset(ring, 0, sizeof ring);
-  std::memset(matchTree, 0, sizeof matchTree);
-  std::memset(treeParent, 0, sizeof treeParent);
-  matchLength = matchPosition = 0;
-  std::memset(nodeCount, 0, sizeof nodeCount);
-  std::memset(nodeChild, 0, sizeof nodeChild);
-  std::memset(nodeParent, 0, sizeof nodeParent);
-  CodecReadByte = nullptr;
-  CodecWriteByte = nullptr;
-  CodecWriteSize = nullptr;
-  CodecReadSize = nullptr;
-  MemoryDeclaredSize = MemoryDropped = 0;
-  ResetCodecState();
+void ResetLzhufModule()
+{
+    std::memset(ring, 0, sizeof ring);
+    std::memset(matchTree, 0, sizeof matchTree);
+    std::memset(treeParent, 0, sizeof treeParent);
+    matchLength = matchPosition = 0;
+    std::memset(nodeCount, 0, sizeof nodeCount);
+    std::memset(nodeChild, 0, sizeof nodeChild);
+    std::memset(nodeParent, 0, sizeof nodeParent);
+    CodecReadByte = nullptr;
+    CodecWriteByte = nullptr;
+    CodecWriteSize = nullptr;
+    CodecReadSize = nullptr;
+    MemoryDeclaredSize = MemoryDropped = 0;
+    ResetCodecState();
 }
 
-void LzhufEncode() {
-  const std::uint32_t size = CodecWriteSize();
-  if (size == 0) return;
-  ResetHuffmanTree();
-  InitMatchTree();
-  Port port = LoadPort();
+void LzhufEncode()
+{
+    const std::uint32_t size = CodecWriteSize();
+    if (size == 0)
+        return;
+    ResetHuffmanTree();
+    InitMatchTree();
+    Port port = LoadPort();
 
-  int s = 0;
-  int r = RING_START;
-  std::memset(ring, ' ', RING_START);
-  int len = 0;
-  while (len < MAX_MATCH) {
-    const int b = ReadByte(port);
-    if (b < 0) break;
-    ring[RING_START + len] = static_cast<std::uint8_t>(b);
-    ++len;
-  }
-  // The strings that begin in the space-filled area just before r go in
-  // nearest first; only the last insertion's match is used.
-  for (int i = 1; i <= MAX_MATCH; ++i) InsertMatchNode(r - i);
-  InsertMatchNode(r);
+    int s = 0;
+    int r = RING_START;
+    std::memset(ring, ' ', RING_START);
+    int len = 0;
+    while (len < MAX_MATCH) {
+        const int b = ReadByte(port);
+        if (b < 0)
+            break;
+        ring[RING_START + len] = static_cast<std::uint8_t>(b);
+        ++len;
+    }
+    // The strings that begin in the space-filled area just before r go in
+    // nearest first; only the last insertion's match is used.
+    for (int i = 1; i <= MAX_MATCH; ++i)
+        InsertMatchNode(r - i);
+    InsertMatchNode(r);
 
-  do {
-    if (matchLength > len) matchLength = static_cast<std::int16_t>(len);
-    if (matchLength <= MATCH_THRESHOLD) {
-      matchLength = 1;
-      EncodeSymbol(port, ring[r]);
-    } else {
-      EncodeSymbol(port, 255 - MATCH_THRESHOLD + matchLength);
-      EncodeMatchPosition(port, matchPosition);
-    }
-    const int last = matchLength;
-    int i = 0;
-    while (i < last) {
-      const int b = ReadByte(port);
-      if (b < 0) break;
-      DeleteMatchNode(s);
-      ring[s] = static_cast<std::uint8_t>(b);
-      if (s < MAX_MATCH - 1) ring[RING_SIZE + s] = static_cast<std::uint8_t>(b);
-      s = (s + 1) & (RING_SIZE - 1);
-      r = (r + 1) & (RING_SIZE - 1);
-      InsertMatchNode(r);
-      ++i;
-    }
-    // The input has ended: slide on over the look-ahead still held.
-    while (i < last) {
-      ++i;
-      DeleteMatchNode(s);
-      s = (s + 1) & (RING_SIZE - 1);
-      r = (r + 1) & (RING_SIZE - 1);
-      if (--len != 0) InsertMatchNode(r);
-    }
-  } while (len > 0);
+    do {
+        if (matchLength > len)
+            matchLength = static_cast<std::int16_t>(len);
+        if (matchLength <= MATCH_THRESHOLD) {
+            matchLength = 1;
+            EncodeSymbol(port, ring[r]);
+        } else {
+            EncodeSymbol(port, 255 - MATCH_THRESHOLD + matchLength);
+            EncodeMatchPosition(port, matchPosition);
+        }
+        const int last = matchLength;
+        int i = 0;
+        while (i < last) {
+            const int b = ReadByte(port);
+            if (b < 0)
+                break;
+            DeleteMatchNode(s);
+            ring[s] = static_cast<std::uint8_t>(b);
+            if (s < MAX_MATCH - 1)
+                ring[RING_SIZE + s] = static_cast<std::uint8_t>(b);
+            s = (s + 1) & (RING_SIZE - 1);
+            r = (r + 1) & (RING_SIZE - 1);
+            InsertMatchNode(r);
+            ++i;
+        }
+        // The input has ended: slide on over the look-ahead still held.
+        while (i < last) {
+            ++i;
+            DeleteMatchNode(s);
+            s = (s + 1) & (RING_SIZE - 1);
+            r = (r + 1) & (RING_SIZE - 1);
+            if (--len != 0)
+                InsertMatchNode(r);
+        }
+    } while (len > 0);
 
-  if (outCount > 0) WriteByte(port, static_cast<int>(outBits >> 56));
-  outBits = 0;
-  outCount = 0;
-  StorePort(port);
+    if (outCount > 0)
+        WriteByte(port, static_cast<int>(outBits >> 56));
+    outBits = 0;
+    outCount = 0;
+    StorePort(port);
 }
 
-void LzhufDecode() {
-  DecodeTarget = CodecReadSize();
-  if (DecodeTarget == 0) return;
-  const std::uint32_t size = DecodeTarget;
-  ResetHuffmanTree();
-  std::memset(ring, ' ', RING_START);
-  Port port = LoadPort();
-  std::uint32_t bits = inBits;
-  int count = inCount;
-  int r = RING_START;
-  std::uint32_t produced = 0;
+void LzhufDecode()
+{
+    DecodeTarget = CodecReadSize();
+    if (DecodeTarget == 0)
+        return;
+    const std::uint32_t size = DecodeTarget;
+    ResetHuffmanTree();
+    std::memset(ring, ' ', RING_START);
+    Port port = LoadPort();
+    std::uint32_t bits = inBits;
+    int count = inCount;
+    int r = RING_START;
+    std::uint32_t produced = 0;
 
-  while (produced < DecodeTarget) {
-    int x = nodeChild[ROOT_NODE];
-    while (x < LEAF_BASE) x = nodeChild[x + GetCodeBit(port, bits, count)];
-    const int symbol = x - LEAF_BASE;
-    UpdateHuffmanTree(symbol);
+    std::int16_t path[NODE_COUNT + 1];
+    while (produced < DecodeTarget) {
+        // Down from the root, one code bit per level, keeping the path.
+        path[0] = ROOT_NODE;
+        int depth = 1;
+        int x = nodeChild[ROOT_NODE];
+        for (;;) {
+            const int node = x + GetCodeBit(port, bits, count);
+            path[depth++] = static_cast<std::int16_t>(node);
+            x = nodeChild[node];
+            if (x >= LEAF_BASE)
+                break;
+        }
+        const int symbol = x - LEAF_BASE;
+        UpdateHuffmanTree(
+            symbol, [&path, depth](int i) { return path[depth - 1 - i]; }, depth);
 
-    if (symbol < 256) {
-      WriteByte(port, symbol);
-      ring[r] = static_cast<std::uint8_t>(symbol);
-      r = (r + 1) & (RING_SIZE - 1);
-      ++produced;
-      continue;
-    }
+        if (symbol < 256) {
+            WriteByte(port, symbol);
+            ring[r] = static_cast<std::uint8_t>(symbol);
+            r = (r + 1) & (RING_SIZE - 1);
+            ++produced;
+            continue;
+        }
 
-    int i = GetCodeByte(port, bits, count);
-    const int u = positionTables.decodeValue[i];
-    for (int extra = positionTables.decodeLength[i] - 2; extra > 0; --extra) {
-      i = (i << 1) + GetCodeBit(port, bits, count);
+        int i = GetCodeByte(port, bits, count);
+        const int u = positionTables.decodeValue[i];
+        const int extra = positionTables.decodeLength[i] - 2;
+        if (count - extra >= 8) {
+            // None of these bits would start with eight or fewer bits in hand, so
+            // no byte would be read for them: take them at once.
+            i = (i << extra) | static_cast<int>(bits >> (32 - extra));
+            bits <<= extra;
+            count -= extra;
+        } else {
+            for (int e = extra; e > 0; --e)
+                i = (i << 1) + GetCodeBit(port, bits, count);
+        }
+        const int position = (u << 6) | (i & 0x3F);
+        const int length = symbol - 255 + MATCH_THRESHOLD;
+        int from = (r - position - 1) & (RING_SIZE - 1);
+        // Damaged data may hold a match that runs past the size: its bytes up to
+        // the size reach the output, the rest still enter the ring.
+        const std::uint32_t room = size - produced;
+        const int emitted = static_cast<std::uint32_t>(length) < room ? length : static_cast<int>(room);
+        if (emitted == length && port.outEnd - port.out >= length) [[likely]] {
+            // The whole match fits the output window: copy without window checks.
+            // Byte by byte still, so that a match overlapping the bytes it makes
+            // repeats them.
+            std::uint8_t* out = port.out;
+            for (int k = 0; k < length; ++k) {
+                const std::uint8_t b = ring[from];
+                out[k] = b;
+                ring[r] = b;
+                from = (from + 1) & (RING_SIZE - 1);
+                r = (r + 1) & (RING_SIZE - 1);
+            }
+            port.out = out + length;
+        } else {
+            for (int k = 0; k < length; ++k) {
+                const std::uint8_t b = ring[from];
+                if (k < emitted)
+                    WriteByte(port, b);
+                ring[r] = b;
+                from = (from + 1) & (RING_SIZE - 1);
+                r = (r + 1) & (RING_SIZE - 1);
+            }
+        }
+        produced += static_cast<std::uint32_t>(emitted);
     }
-    const int position = (u << 6) | (i & 0x3F);
-    const int length = symbol - 255 + MATCH_THRESHOLD;
-    int from = (r - position - 1) & (RING_SIZE - 1);
-    // Damaged data may hold a match that runs past the size: its bytes up to
-    // the size reach the output, the rest still enter the ring.
-    const std::uint32_t room = size - produced;
-    const int emitted = static_cast<std::uint32_t>(length) < room ? length : static_cast<int>(room);
-    for (int k = 0; k < length; ++k) {
-      const std::uint8_t b = ring[from];
-      if (k < emitted) WriteByte(port, b);
-      ring[r] = b;
-      from = (from + 1) & (RING_SIZE - 1);
-      r = (r + 1) & (RING_SIZE - 1);
-    }
-    produced += static_cast<std::uint32_t>(emitted);
-  }
-  inBits = bits;
-  inCount = count;
-  StorePort(port);
+    inBits = bits;
+    inCount = count;
+    StorePort(port);
 }
 
-std::uint32_t LzhufEncodeMemory(const std::uint8_t* in, std::uint32_t inCount,
-                                std::uint8_t* out, std::uint32_t outCapacity) {
-  PointAtMemory(in, inCount, out, outCapacity);
-  MemoryDeclaredSize = inCount;
-  LzhufEncode();
-  return static_cast<std::uint32_t>(CodecOutNext - out) + MemoryDropped;
+std::uint32_t LzhufEncodeMemory(const std::uint8_t* in, std::uint32_t inCount, std::uint8_t* out,
+                                std::uint32_t outCapacity)
+{
+    PointAtMemory(in, inCount, out, outCapacity);
+    MemoryDeclaredSize = inCount;
+    LzhufEncode();
+    return static_cast<std::uint32_t>(CodecOutNext - out) + MemoryDropped;
 }
 
-std::uint32_t LzhufDecodeMemory(const std::uint8_t* in, std::uint32_t inCount,
-                                std::uint8_t* out, std::uint32_t outCapacity) {
-  PointAtMemory(in, inCount, out, outCapacity);
-  LzhufDecode();
-  return static_cast<std::uint32_t>(CodecOutNext - out) + MemoryDropped;
+std::uint32_t LzhufDecodeMemory(const std::uint8_t* in, std::uint32_t inCount, std::uint8_t* out,
+                                std::uint32_t outCapacity)
+{
+    PointAtMemory(in, inCount, out, outCapacity);
+    LzhufDecode();
+    return static_cast<std::uint32_t>(CodecOutNext - out) + MemoryDropped;
 }

@@ -23,15 +23,15 @@
 
 #include <cstdint>
 
-constexpr int RING_SIZE = 4096;        // sliding window; ring positions modulo 4096
-constexpr int MAX_MATCH = 60;          // longest match and length of the look-ahead
-constexpr int MATCH_THRESHOLD = 2;     // a match must be longer than this
+constexpr int RING_SIZE = 4096;                    // sliding window; ring positions modulo 4096
+constexpr int MAX_MATCH = 60;                      // longest match and length of the look-ahead
+constexpr int MATCH_THRESHOLD = 2;                 // a match must be longer than this
 constexpr int RING_START = RING_SIZE - MAX_MATCH;  // 4036, first write position
-constexpr int SYMBOL_COUNT = 314;      // 0-255 literals, 256-313 match lengths 3-60
+constexpr int SYMBOL_COUNT = 314;                  // 0-255 literals, 256-313 match lengths 3-60
 constexpr int NODE_COUNT = 2 * SYMBOL_COUNT - 1;   // 627 Huffman tree nodes
 constexpr int ROOT_NODE = NODE_COUNT - 1;          // 626
 constexpr std::uint32_t COUNT_LIMIT = 0x8000;      // root count that rebuilds the tree
-constexpr int NO_NODE = RING_SIZE;     // empty link in the match tree
+constexpr int NO_NODE = RING_SIZE;                 // empty link in the match tree
 
 // ---------------------------------------------------------------------------
 // Byte source and sink.
@@ -115,12 +115,12 @@ void LzhufDecode();
 // Encodes inCount bytes at in into the code stream (size bytes included) at
 // out, which has room for outCapacity bytes. Returns the length of the whole
 // code stream; when that exceeds outCapacity, the bytes beyond were dropped.
-std::uint32_t LzhufEncodeMemory(const std::uint8_t* in, std::uint32_t inCount,
-                                std::uint8_t* out, std::uint32_t outCapacity);
+std::uint32_t LzhufEncodeMemory(const std::uint8_t* in, std::uint32_t inCount, std::uint8_t* out,
+                                std::uint32_t outCapacity);
 
 // Decodes the code stream of inCount bytes at in (size bytes first) into out,
 // which has room for outCapacity bytes; never writes beyond it. Returns the
 // number of bytes the stream decodes to (its size bytes, or 0 when fewer than
 // four bytes are there); bytes beyond outCapacity were dropped.
-std::uint32_t LzhufDecodeMemory(const std::uint8_t* in, std::uint32_t inCount,
-                                std::uint8_t* out, std::uint32_t outCapacity);
+std::uint32_t LzhufDecodeMemory(const std::uint8_t* in, std::uint32_t inCount, std::uint8_t* out,
+                                std::uint32_t outCapacity);

@@ -154,7 +154,8 @@ std::int32_t CheckStreamBlock(std::int32_t n)
         length = n >= BLOCK_HEADER_SIZE ? ReadLe16(InputBuffer + 4) : 0;
         ok = n >= BLOCK_HEADER_SIZE && ReadLe16(InputBuffer) == RC_MAGIC && length >= BLOCK_HEADER_SIZE &&
              length <= n &&
-             BlockChecksum(InputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE) == ReadLe16(InputBuffer + 2);
+             BlockChecksum(InputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE) ==
+                 ReadLe16(InputBuffer + 2);
     }
     Yield();
     return ok ? length : -1;
@@ -244,14 +245,16 @@ void WriteStreamBlock()
     if (StreamMemoryDestination != nullptr) {
         // The memory destination takes no more than its room; the rest of
         // the block is dropped as a short write would drop it.
-        std::uint32_t take = static_cast<std::uint32_t>(n) < MemoryRoom ? static_cast<std::uint32_t>(n) : MemoryRoom;
+        std::uint32_t take =
+            static_cast<std::uint32_t>(n) < MemoryRoom ? static_cast<std::uint32_t>(n) : MemoryRoom;
         std::memcpy(StreamMemoryDestination, OutputBuffer, take);
         StreamMemoryDestination += take;
         MemoryRoom -= take;
         n = static_cast<std::int32_t>(take);
     } else {
         DWORD put = 0;
-        if (!WriteFile(static_cast<HANDLE>(DestinationFile), OutputBuffer, static_cast<DWORD>(n), &put, nullptr) &&
+        if (!WriteFile(static_cast<HANDLE>(DestinationFile), OutputBuffer, static_cast<DWORD>(n), &put,
+                       nullptr) &&
             put > static_cast<DWORD>(n))
             put = 0;
         n = put > static_cast<DWORD>(n) ? n : static_cast<std::int32_t>(put);

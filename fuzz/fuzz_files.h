@@ -15,7 +15,8 @@
 inline std::string FuzzScratchPath(const char* name)
 {
     return (std::filesystem::temp_directory_path() /
-            ("saverpack-fuzz-" + std::to_string(getpid()) + "-" + name)).string();
+            ("saverpack-fuzz-" + std::to_string(getpid()) + "-" + name))
+        .string();
 }
 
 inline HANDLE FuzzWriteAndOpen(const std::string& path, const std::uint8_t* data, std::size_t size)
@@ -30,7 +31,8 @@ inline HANDLE FuzzWriteAndOpen(const std::string& path, const std::uint8_t* data
 
 inline HANDLE FuzzCreate(const std::string& path)
 {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 inline std::vector<std::uint8_t> FuzzReadBack(const std::string& path)

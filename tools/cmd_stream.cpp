@@ -121,7 +121,8 @@ std::string WhyDamaged(const std::string& path, std::uint32_t offset, std::int32
     if (length < static_cast<std::uint32_t>(BLOCK_HEADER_SIZE))
         return what + at + " has a bad length (" + std::to_string(length) + ")";
     if (length > static_cast<std::uint32_t>(got))
-        return what + at + " is cut short (" + std::to_string(got) + " of " + std::to_string(length) + " bytes)";
+        return what + at + " is cut short (" + std::to_string(got) + " of " + std::to_string(length) +
+               " bytes)";
     return what + at + " fails its checksum";
 }
 
@@ -182,8 +183,9 @@ int RunDecompress(Args& args)
         result = TransferData(in.value, out.value, moved, XFER_DECOMPRESS);
     }
     if (!result) {
-        throw ToolError{inPath, "damaged compressed stream: " +
-                                    WhyDamaged(input.Path(), LastReadOffset, LastReadSize, LastReadOffset == 0)};
+        throw ToolError{inPath,
+                        "damaged compressed stream: " +
+                            WhyDamaged(input.Path(), LastReadOffset, LastReadSize, LastReadOffset == 0)};
     }
     if (StreamBytesWritten != StreamBytesOffered)
         throw ToolError{outPath, "write failed"};

@@ -26,8 +26,8 @@ struct FileHandle32 {
 // errors. Throws ToolError when it does not open.
 inline void OpenForReading(FileHandle32& file, const std::string& path, const std::string& name)
 {
-    file.value = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    file.value = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file.value == INVALID_HANDLE_VALUE)
         throw ToolError{name, "cannot open (error " + std::to_string(GetLastError()) + ")"};
 }
@@ -35,7 +35,8 @@ inline void OpenForReading(FileHandle32& file, const std::string& path, const st
 // Creates (or replaces) path for writing; shown as name in errors.
 inline void CreateForWriting(FileHandle32& file, const std::string& path, const std::string& name)
 {
-    file.value = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file.value =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file.value == INVALID_HANDLE_VALUE)
         throw ToolError{name, "cannot create (error " + std::to_string(GetLastError()) + ")"};
 }

@@ -38,10 +38,10 @@ void DecodeWith(std::function<int()> read, std::function<void(int)> write, std::
 // The items of the last Encode, in order: a literal byte, or a match with
 // its length (3-60) and position value (0-4095).
 struct Item {
-  bool match;
-  int value;     // the literal byte, or the match length
-  int position;  // matches only
-  bool operator==(const Item&) const = default;
+    bool match;
+    int value;     // the literal byte, or the match length
+    int position;  // matches only
+    bool operator==(const Item&) const = default;
 };
 std::vector<Item> LastItems();
 

@@ -68,7 +68,10 @@ struct Stream {
             Yield();
         }
     }
-    static std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+    static std::uint16_t Le16(const std::uint8_t* p)
+    {
+        return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+    }
     static std::uint16_t Sum(const std::uint8_t* p, std::int32_t n)
     {
         std::uint16_t s = 0x68A5;
@@ -168,8 +171,8 @@ struct Stream {
         std::int32_t n = writePos;
         if (hookOnOutput)
             hookOnOutput = DataHook(n) != 0;
-        std::uint32_t take = static_cast<std::uint32_t>(n) < setup->writeCap ? static_cast<std::uint32_t>(n)
-                                                                             : setup->writeCap;
+        std::uint32_t take =
+            static_cast<std::uint32_t>(n) < setup->writeCap ? static_cast<std::uint32_t>(n) : setup->writeCap;
         outcome->out.insert(outcome->out.end(), output, output + take);
         n = static_cast<std::int32_t>(take);
         outcome->bytesWritten += static_cast<std::uint32_t>(n);

@@ -30,14 +30,14 @@ struct Setup {
     std::uint8_t xorKey = 0;
     bool hookOnInput = false;
     bool hookOnOutput = false;
-    int hookAnswer = 1;                // what DataHook answers
-    int abortAtYield = 0;              // call AbortStream at this YieldHook call (1-based), 0 never
+    int hookAnswer = 1;                   // what DataHook answers
+    int abortAtYield = 0;                 // call AbortStream at this YieldHook call (1-based), 0 never
     std::uint32_t writeCap = 0xFFFFFFFF;  // a write takes at most this many bytes
 };
 
 struct Outcome {
     int result = 0;
-    std::vector<std::uint8_t> out;     // what reached the destination
+    std::vector<std::uint8_t> out;  // what reached the destination
     std::uint32_t bytesWritten = 0;
     std::vector<Event> events;
     std::vector<std::int32_t> readSizes;  // bytes asked for by each read

@@ -40,8 +40,14 @@ void RecordYield()
         AbortStream();
     }
 }
-void RecordProgress(std::int32_t n) { Events->push_back({'P', n}); }
-void RecordBlockRead(std::int32_t n) { Events->push_back({'R', n}); }
+void RecordProgress(std::int32_t n)
+{
+    Events->push_back({'P', n});
+}
+void RecordBlockRead(std::int32_t n)
+{
+    Events->push_back({'R', n});
+}
 int RecordData(std::uint8_t*, std::int32_t n)
 {
     Events->push_back({'D', n});
@@ -84,8 +90,12 @@ Bytes Frame(const Bytes& codeStream)
         for (std::size_t i = 0; i < n; ++i)
             sum += payload[i];
         const std::size_t length = n + 6;
-        const std::uint8_t header[6] = {0x52, 0x43, static_cast<std::uint8_t>(sum), static_cast<std::uint8_t>(sum >> 8),
-                                        static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8)};
+        const std::uint8_t header[6] = {0x52,
+                                        0x43,
+                                        static_cast<std::uint8_t>(sum),
+                                        static_cast<std::uint8_t>(sum >> 8),
+                                        static_cast<std::uint8_t>(length),
+                                        static_cast<std::uint8_t>(length >> 8)};
         out.insert(out.end(), header, header + 6);
         out.insert(out.end(), payload, payload + n);
     };
@@ -123,8 +133,8 @@ protected:
     }
     HANDLE CreateTarget(const std::string& name = "out")
     {
-        return CreateFileA((dir / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+        return CreateFileA((dir / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     Bytes ReadBack(const std::string& name = "out")
     {
@@ -177,12 +187,13 @@ protected:
     {
         ResetLzhufModule();
         reference::ResetAll();
-        refstream::Outcome expected = compress ? refstream::Compress(setup, size) : refstream::Decompress(setup);
+        refstream::Outcome expected =
+            compress ? refstream::Compress(setup, size) : refstream::Decompress(setup);
         refstream::Outcome actual = Run(setup, compress, size);
         EXPECT_EQ(actual.result, expected.result) << what;
         EXPECT_EQ(actual.bytesWritten, expected.bytesWritten) << what;
-        EXPECT_TRUE(actual.out == expected.out) << what << ": " << actual.out.size() << " bytes written, expected "
-                                                << expected.out.size();
+        EXPECT_TRUE(actual.out == expected.out)
+            << what << ": " << actual.out.size() << " bytes written, expected " << expected.out.size();
         EXPECT_EQ(actual.readSizes, expected.readSizes) << what;
         EXPECT_EQ(refstream::Describe(actual.events), refstream::Describe(expected.events)) << what;
         return actual;
@@ -212,7 +223,9 @@ TEST_F(StreamTest, KnownStreams)
         const char* stream;
     };
     const Case cases[] = {
-        {"empty source: size block and header-only block", {}, "52 43 A5 68 0A 00 00 00 00 00 52 43 A5 68 06 00"},
+        {"empty source: size block and header-only block",
+         {},
+         "52 43 A5 68 0A 00 00 00 00 00 52 43 A5 68 06 00"},
         {"abc", Text("abc"), "52 43 A8 68 0A 00 03 00 00 00 52 43 33 6C 0A 00 F6 FB BD E0"},
     };
     for (const Case& c : cases) {
@@ -267,8 +280,8 @@ TEST_F(StreamTest, AgreesWithThePlainStreamInBytesAndHookCalls)
         setup.hookAnswer = c.hookAnswer;
         setup.abortAtYield = c.abortAtYield;
         setup.writeCap = c.writeCap;
-        refstream::Outcome compressed =
-            ExpectSameAsPlain(setup, true, static_cast<std::int32_t>(c.input.size()), std::string(c.name) + " (compress)");
+        refstream::Outcome compressed = ExpectSameAsPlain(
+            setup, true, static_cast<std::int32_t>(c.input.size()), std::string(c.name) + " (compress)");
         // Decompress what an undisturbed stream gives for the plain source.
         refstream::Setup plain;
         plain.source = c.input;
@@ -288,7 +301,8 @@ TEST_F(StreamTest, SourceShorterOrLongerThanDeclared)
     for (std::int32_t declared : {1, 100, 10240, 10241, 29999, 30000, 30001, 50000}) {
         refstream::Setup setup;
         setup.source = text;
-        refstream::Outcome compressed = ExpectSameAsPlain(setup, true, declared, "declared " + std::to_string(declared));
+        refstream::Outcome compressed =
+            ExpectSameAsPlain(setup, true, declared, "declared " + std::to_string(declared));
         EXPECT_EQ(compressed.result, 1);
         setup.source = compressed.out;
         refstream::Outcome decompressed =
@@ -302,8 +316,9 @@ TEST_F(StreamTest, SourceShorterOrLongerThanDeclared)
         const std::size_t coded = complete ? static_cast<std::size_t>(declared) : text.size();
         ASSERT_GE(decompressed.out.size(), coded);
         EXPECT_LE(decompressed.out.size(), static_cast<std::size_t>(declared));
-        EXPECT_TRUE(Bytes(decompressed.out.begin(), decompressed.out.begin() + static_cast<std::ptrdiff_t>(coded)) ==
-                    Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(coded)));
+        EXPECT_TRUE(
+            Bytes(decompressed.out.begin(), decompressed.out.begin() + static_cast<std::ptrdiff_t>(coded)) ==
+            Bytes(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(coded)));
     }
 }
 
@@ -313,7 +328,9 @@ TEST_F(StreamTest, SourceShorterOrLongerThanDeclared)
 Bytes InputWithCodeBytes(std::size_t target)
 {
     for (std::uint32_t seed = 77; seed < 200; ++seed) {
-        auto codeBytes = [seed](std::size_t n) { return Encode(samples::RandomBytes(n, seed)).size() - 4; };
+        auto codeBytes = [seed](std::size_t n) {
+            return Encode(samples::RandomBytes(n, seed)).size() - 4;
+        };
         std::size_t low = 1, high = target * 2 + 16;
         while (low < high) {
             std::size_t mid = (low + high) / 2;
@@ -348,10 +365,10 @@ TEST_F(StreamTest, CodeStreamsEndingAtEveryBlockEdgeDecodeCompletely)
         // Blocks: 10 + 10240 * full + 6 + rest.
         EXPECT_EQ(stream.size(), 10 + 10240 * (target / 10234) + 6 + target % 10234) << target;
         for (const Bytes& file : {stream, [&] {
-                 Bytes b = stream;
-                 b.insert(b.end(), trailing.begin(), trailing.end());
-                 return b;
-             }()}) {
+                                      Bytes b = stream;
+                                      b.insert(b.end(), trailing.begin(), trailing.end());
+                                      return b;
+                                  }()}) {
             refstream::Outcome out = Decompress(file);
             EXPECT_EQ(out.result, 1) << target << " code bytes, file of " << file.size();
             EXPECT_TRUE(out.out == input) << target << " code bytes, file of " << file.size();
@@ -383,7 +400,8 @@ TEST_F(StreamTest, SmallEntriesDecodeCompletelyWhateverFollows)
             // The plain stream does the same, hook for hook.
             refstream::Setup setup;
             setup.source = file;
-            ExpectSameAsPlain(setup, false, 0, std::to_string(size) + " bytes + " + std::to_string(follower.size()));
+            ExpectSameAsPlain(setup, false, 0,
+                              std::to_string(size) + " bytes + " + std::to_string(follower.size()));
         }
     }
 }
@@ -413,7 +431,9 @@ TEST_F(StreamTest, MalformedStreamsFail)
         b[at] = value;
         return b;
     };
-    auto cut = [&](std::size_t n) { return Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)); };
+    auto cut = [&](std::size_t n) {
+        return Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
+    };
     struct Case {
         const char* name;
         Bytes file;
@@ -429,7 +449,8 @@ TEST_F(StreamTest, MalformedStreamsFail)
         {"size block length beyond the read", with(4, 11), true},
         {"bad magic in a data block", with(10 + 10240, 0), false},
         {"payload byte changed in the first data block", with(500, good[500] ^ 0x10), false},
-        {"payload byte changed in the second data block", with(10 + 10240 + 100, good[10 + 10240 + 100] ^ 1), false},
+        {"payload byte changed in the second data block", with(10 + 10240 + 100, good[10 + 10240 + 100] ^ 1),
+         false},
         {"data block length beyond the read", with(10 + 4, 0x01), false},
         {"stream cut in a data block", cut(10 + 10240 + 5000), false},
         {"stream cut after a data block", cut(10 + 10240), false},
@@ -558,7 +579,8 @@ TEST_F(StreamTest, MemoryDestinationIsBounded)
         const std::uint32_t expected = std::min<std::uint32_t>(limit, 30000);
         EXPECT_EQ(StreamBytesWritten, expected) << limit;
         EXPECT_EQ(StreamBytesOffered, 30000u) << limit;
-        EXPECT_TRUE(Bytes(memory.begin(), memory.begin() + expected) == Bytes(input.begin(), input.begin() + expected))
+        EXPECT_TRUE(Bytes(memory.begin(), memory.begin() + expected) ==
+                    Bytes(input.begin(), input.begin() + expected))
             << limit;
         for (std::size_t i = expected; i < memory.size(); ++i)
             ASSERT_EQ(memory[i], 0xC3) << limit << " at " << i;

@@ -48,8 +48,9 @@ TEST(StreamTool, CompressesAndDecompressesFiles)
         EXPECT_TRUE(decompressed.out == input) << input.size() << " bytes";
         EXPECT_EQ(decompressed.names, (std::vector<std::string>{"in", "out"}));
     }
-    EXPECT_EQ(RunOnFile("compress", "abc").out,
-              std::string("\x52\x43\xA8\x68\x0A\x00\x03\x00\x00\x00\x52\x43\x33\x6C\x0A\x00\xF6\xFB\xBD\xE0", 20));
+    EXPECT_EQ(
+        RunOnFile("compress", "abc").out,
+        std::string("\x52\x43\xA8\x68\x0A\x00\x03\x00\x00\x00\x52\x43\x33\x6C\x0A\x00\xF6\xFB\xBD\xE0", 20));
 }
 
 TEST(StreamTool, StandardInputAndOutput)
@@ -87,15 +88,19 @@ TEST(StreamTool, DamagedStreamsFailClearlyAndLeaveNoOutput)
         {"empty file", "", "the stream ends at offset 0 before its last block"},
         {"not a stream", "hello, world", "no block at offset 0 (no \"RC\" mark)"},
         {"size block cut short", good.substr(0, 4), "the size block at offset 0 is cut short (4 bytes)"},
-        {"checksum", with(200, static_cast<char>(good[200] ^ 1), good[201]), "the block at offset 10 fails its checksum"},
-        {"cut in a block", good.substr(0, 10 + 10240 + 77), "the block at offset 10250 is cut short (77 of 10240 bytes)"},
-        {"cut after a block", good.substr(0, 10 + 10240), "the stream ends at offset 10250 before its last block"},
+        {"checksum", with(200, static_cast<char>(good[200] ^ 1), good[201]),
+         "the block at offset 10 fails its checksum"},
+        {"cut in a block", good.substr(0, 10 + 10240 + 77),
+         "the block at offset 10250 is cut short (77 of 10240 bytes)"},
+        {"cut after a block", good.substr(0, 10 + 10240),
+         "the stream ends at offset 10250 before its last block"},
         {"bad length", with(10 + 4, 3, 0), "the block at offset 10 has a bad length (3)"},
     };
     for (const Case& c : cases) {
         Trip trip = RunOnFile("decompress", c.stream);
         EXPECT_EQ(trip.run.status, 1) << c.name;
-        EXPECT_NE(trip.run.err.find(": damaged compressed stream: "), std::string::npos) << c.name << ": " << trip.run.err;
+        EXPECT_NE(trip.run.err.find(": damaged compressed stream: "), std::string::npos)
+            << c.name << ": " << trip.run.err;
         EXPECT_NE(trip.run.err.find(c.why), std::string::npos) << c.name << ": " << trip.run.err;
         EXPECT_EQ(trip.run.err.rfind("saverpack: ", 0), 0u) << c.name;
         EXPECT_FALSE(trip.outExists) << c.name;
