@@ -131,7 +131,7 @@ void CountTransfer()
     }
 }
 
-void Yield()
+void CallYieldHook()
 {
     if (YieldHook != nullptr)
         YieldHook();
@@ -157,7 +157,7 @@ std::int32_t CheckStreamBlock(std::int32_t n)
              BlockChecksum(InputBuffer + BLOCK_HEADER_SIZE, length - BLOCK_HEADER_SIZE) ==
                  ReadLe16(InputBuffer + 2);
     }
-    Yield();
+    CallYieldHook();
     return ok ? length : -1;
 }
 
@@ -237,7 +237,7 @@ void WriteStreamBlock()
         WriteLe16(OutputBuffer + 2,
                   BlockChecksum(OutputBuffer + BLOCK_HEADER_SIZE, WritePosition - BLOCK_HEADER_SIZE));
     }
-    Yield();
+    CallYieldHook();
     std::int32_t n = WritePosition;
     if (DataHookOnOutput && DataHook != nullptr)
         DataHookOnOutput = DataHook(OutputBuffer, n) != 0;

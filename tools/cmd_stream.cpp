@@ -126,9 +126,19 @@ std::string WhyDamaged(const std::string& path, std::uint32_t offset, std::int32
     return what + at + " fails its checksum";
 }
 
-}  // namespace
+// The size a stream declares in its size block, for the progress bar only
+// (the stream reads it again); 0 when there is no whole size block.
+double DeclaredSize(HANDLE file)
+{
+    std::uint8_t head[SIZE_BLOCK_SIZE] = {};
+    DWORD got = 0;
+    if (!ReadFile(file, head, SIZE_BLOCK_SIZE, &got, nullptr))
+        got = 0;
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    return got == static_cast<DWORD>(SIZE_BLOCK_SIZE) ? ReadLe32(head + BLOCK_HEADER_SIZE) : 0;
+}
 
-int RunCompress(Args& args)
+int RunStream(Args& args, bool compress)
 {
     ExpectOperands(args, 2, 2);
     const std::string& inPath = args[0];
@@ -137,51 +147,19 @@ int RunCompress(Args& args)
     FileHandle32 in;
     OpenForReading(in, input.Path(), inPath);
     std::int32_t size = SourceSize(in.value, inPath);
+    double total = compress ? size : DeclaredSize(in.value);
     OutputFile output(outPath);
     FileHandle32 out;
     CreateForWriting(out, output.Path(), outPath);
 
-    std::int32_t moved = size;
+    std::int32_t moved = compress ? size : 0;
     int result;
     {
-        StreamHooks hooks("compressing", size, true);
-        result = TransferData(in.value, out.value, moved, XFER_COMPRESS);
+        StreamHooks hooks(compress ? "compressing" : "decompressing", total, compress);
+        result = TransferData(in.value, out.value, moved, compress ? XFER_COMPRESS : XFER_DECOMPRESS);
     }
-    if (!result)
+    if (!result && compress)
         throw ToolError{inPath, "compression stopped"};
-    if (StreamBytesWritten != StreamBytesOffered)
-        throw ToolError{outPath, "write failed"};
-    out.Close();
-    in.Close();
-    output.Commit();
-    return 0;
-}
-
-int RunDecompress(Args& args)
-{
-    ExpectOperands(args, 2, 2);
-    const std::string& inPath = args[0];
-    const std::string& outPath = args[1];
-    InputFile input(inPath);
-    FileHandle32 in;
-    OpenForReading(in, input.Path(), inPath);
-    // The declared size, for the progress bar only; the stream reads it again.
-    std::uint8_t head[SIZE_BLOCK_SIZE] = {};
-    DWORD got = 0;
-    if (!ReadFile(in.value, head, SIZE_BLOCK_SIZE, &got, nullptr))
-        got = 0;
-    double declared = got == static_cast<DWORD>(SIZE_BLOCK_SIZE) ? ReadLe32(head + BLOCK_HEADER_SIZE) : 0;
-    SetFilePointer(in.value, 0, nullptr, FILE_BEGIN);
-    OutputFile output(outPath);
-    FileHandle32 out;
-    CreateForWriting(out, output.Path(), outPath);
-
-    std::int32_t moved = 0;
-    int result;
-    {
-        StreamHooks hooks("decompressing", declared, false);
-        result = TransferData(in.value, out.value, moved, XFER_DECOMPRESS);
-    }
     if (!result) {
         throw ToolError{inPath,
                         "damaged compressed stream: " +
@@ -193,4 +171,16 @@ int RunDecompress(Args& args)
     in.Close();
     output.Commit();
     return 0;
+}
+
+}  // namespace
+
+int RunCompress(Args& args)
+{
+    return RunStream(args, true);
+}
+
+int RunDecompress(Args& args)
+{
+    return RunStream(args, false);
 }
