@@ -29,7 +29,7 @@
 // reaches a byte whose transfer would start a block operation or be the
 // 1024th counted one, so those always come through ReadStreamByte and
 // WriteStreamByte, which first count what the windows handed over since
-// they were opened ("settle"), then do the byte exactly as described below,
+// they were opened ("settle"), then do the byte one at a time as below,
 // then open new windows. YieldHook is thus called at exactly the transfers
 // where a byte-by-byte stream calls it.
 #include "codec/stream.h"
@@ -211,7 +211,7 @@ void ReadStreamBlock()
     }
 }
 
-// One byte read, as described: a read position at the end mark reads the
+// One byte read: a read position at the end mark reads the
 // next block (not counted), any other read counts.
 std::int16_t ReadByteNow()
 {
@@ -264,7 +264,7 @@ void WriteStreamBlock()
         ProgressHook(n);
 }
 
-// One byte written, as described: the byte that reaches the limit sends
+// One byte written: the byte that reaches the limit sends
 // the block (not counted), any other write counts.
 void WriteByteNow(std::int32_t b)
 {

@@ -65,7 +65,7 @@ TEST_F(LzhufTest, KnownCodeStreams)
     }
 }
 
-TEST_F(LzhufTest, ChoosesTheDescribedItems)
+TEST_F(LzhufTest, ChoosesTheExpectedItems)
 {
     using reference::Item;
     struct Case {
@@ -185,7 +185,7 @@ TEST_F(LzhufTest, CodesLongerThanSixteenBitsRoundTrip)
     ExpectMatchesReference(input, "deep tree");
 }
 
-TEST_F(LzhufTest, RingCarriesOverBetweenStreamsAsDescribed)
+TEST_F(LzhufTest, RingPositionsFrom4036CarryOverBetweenStreams)
 {
     // Ring positions from 4036 on keep what the previous stream left, in both
     // directions, so a short input after a decode can code differently than in
@@ -235,7 +235,7 @@ TEST_F(LzhufTest, DamagedStreamsNeverWritePastSizeOrCapacity)
         for (std::size_t i = capacity; i < out.size(); ++i)
             ASSERT_EQ(out[i], 0xA5) << "round " << round;
 
-        // The bytes that are written are the described decoder's, cut at the size.
+        // The bytes that are written are the plain decoder's, cut at the size.
         const Bytes expected = reference::Decode(stream);
         ASSERT_GE(expected.size(), size);
         EXPECT_TRUE(Bytes(expected.begin(), expected.begin() + capacity) ==

@@ -1,4 +1,4 @@
-// Step-by-step LZHUF, one procedure per described step, 16-bit words.
+// Step-by-step LZHUF, one procedure per step of the algorithm, 16-bit words.
 #include "tests/codec/reference_lzhuf.h"
 
 #include <algorithm>

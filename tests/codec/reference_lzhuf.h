@@ -1,5 +1,5 @@
 // A plain, slow LZHUF encoder and decoder for tests only, written step by step
-// after the algorithm's description with 16-bit state words and one byte at a
+// from the algorithm's steps with 16-bit state words and one byte at a
 // time, as the classic implementation does. The production codec must give
 // exactly its bytes. It keeps its own state (its own ring, not reset between
 // streams at positions 4036 and up, as the production codec does).

@@ -1,5 +1,5 @@
 // A plain framed block stream for tests only: every step of reading,
-// checking, writing and hook calling done byte by byte as described, over
+// checking, writing and hook calling done one byte at a time, over
 // the step-by-step reference codec, with vectors for files. The production
 // stream must make the same hook calls in the same order and write the same
 // bytes. It follows the same end-of-stream rule as the production stream:
