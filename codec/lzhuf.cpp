@@ -450,10 +450,10 @@ void DeleteMatchNode(int p)
         return;
     MatchNode& node = matchTree[p];
     MatchLink q;
-    if (IsEmptyLink(node.right)) {
-        q = node.left;
-    } else if (IsEmptyLink(node.left)) {
-        q = node.right;
+    const bool noRight = IsEmptyLink(node.right);
+    if (noRight | IsEmptyLink(node.left)) {
+        // At most one child, which takes p's place (one test, not two).
+        q = noRight ? node.left : node.right;
     } else {
         // Two children: the rightmost node of the left subtree takes p's place.
         q = node.left;
