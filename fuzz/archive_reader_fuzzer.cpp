@@ -2,13 +2,20 @@
 // every entry into memory, into a file and through a concatenation target,
 // then copies the entries into a new archive. Any read or write outside a
 // buffer, or a hang, is a fault; failures are expected and fine.
+//
+// Each input runs twice: as it is, and with its trailing records taken as
+// a plain directory that is scrambled first (as many records as the count
+// in the last record's first byte says). Mutations then reach the fields of
+// records, which a scrambled directory hides behind its magic.
 #include "archive/archive.h"
+#include "scrambler/scrambler.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -19,9 +26,7 @@ std::string FileName(const char* what)
     return "archive_reader_fuzz_" + std::to_string(getpid()) + "_" + what;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+void Exercise(const std::uint8_t* data, std::size_t size)
 {
     std::string input = FileName("input");
     std::string output = FileName("output");
@@ -76,5 +81,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::remove(output.c_str());
     std::remove(concat.c_str());
     std::remove(copy.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    Exercise(data, size);
+    if (size < static_cast<std::size_t>(ENTRY_RECORD_SIZE))
+        return 0;
+    std::vector<std::uint8_t> scrambled(data, data + size);
+    std::size_t count = scrambled[size - ENTRY_RECORD_SIZE] & RECORD_COUNT_MASK;
+    std::size_t bytes = count * ENTRY_RECORD_SIZE;
+    if (count == 0 || bytes > size)
+        return 0;
+    ScramblerReset(DIRECTORY_KEY);
+    ScrambleBytes(scrambled.data() + size - bytes, static_cast<std::int32_t>(bytes), SCRAMBLE);
+    Exercise(scrambled.data(), scrambled.size());
     return 0;
 }
