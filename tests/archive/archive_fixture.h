@@ -6,16 +6,12 @@
 #include "archive/archive.h"
 #include "hostwin/syscalls.h"
 #include "tests/reference/glue_reference.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 using glue_reference::Bytes;
 
@@ -51,46 +47,21 @@ inline Bytes PatchMarker()
     return {0x31, 0x55, 0x4C, 0x47, 0x32, 0x55, 0x4C, 0x47};
 }
 
-class ArchiveTest : public ::testing::Test {
+class ArchiveTest : public ::testing::Test, public ScratchFolder {
 public:
     void SetUp() override
     {
         ResetArchiveModule();
         ResetHostSyscalls();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name) {
-            if (c == '/')
-                c = '_';
-        }
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("sp_archive_" + std::to_string(getpid()) + "_" + name);
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
+        Make("sp_archive_");
     }
 
     void TearDown() override
     {
         ResetArchiveModule();
         ResetHostSyscalls();
-        std::filesystem::remove_all(folder_);
+        Remove();
     }
-
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
-
-    void Write(const std::string& name, const Bytes& data) const
-    {
-        std::ofstream out(Path(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    }
-
-    Bytes Read(const std::string& name) const
-    {
-        std::ifstream in(Path(name), std::ios::binary);
-        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-
-    bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
 
     // Writes file bytes and opens them as the input archive.
     HANDLE OpenBytes(const Bytes& file, const std::string& name = "input.glue")
@@ -111,6 +82,4 @@ public:
         EXPECT_TRUE(records.has_value()) << name << " has no directory";
         return records.value_or(std::vector<glue_reference::Record>{});
     }
-
-    std::filesystem::path folder_;
 };

@@ -4,6 +4,7 @@
 // archives and wrong command lines fail with a clear message and leave no
 // file behind.
 #include "tests/reference/glue_reference.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -45,37 +46,10 @@ struct ToolRun {
     std::string err;
 };
 
-class ArchiveToolTest : public ::testing::Test {
+class ArchiveToolTest : public ::testing::Test, public ScratchFolder {
 protected:
-    void SetUp() override
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = info->name();
-        for (char& c : name) {
-            if (c == '/')
-                c = '_';
-        }
-        work_ = fs::temp_directory_path() /
-                ("sp_tool_" + std::to_string(getpid()) + "_" + info->test_suite_name() + name);
-        fs::remove_all(work_);
-        fs::create_directories(work_);
-    }
-
-    void TearDown() override { fs::remove_all(work_); }
-
-    std::string Path(const std::string& name) const { return (work_ / name).string(); }
-
-    void Write(const std::string& name, const Bytes& data) const
-    {
-        std::ofstream out(Path(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    }
-
-    Bytes Read(const std::string& name) const
-    {
-        std::ifstream in(Path(name), std::ios::binary);
-        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    void SetUp() override { Make("sp_tool_"); }
+    void TearDown() override { Remove(); }
 
     static std::string Slurp(const fs::path& path)
     {
@@ -86,15 +60,15 @@ protected:
     // Runs the tool in the work folder. Arguments are quoted for the shell.
     ToolRun Tool(const std::vector<std::string>& args) const
     {
-        std::string command = "cd '" + work_.string() + "' && '" SAVERPACK_TOOL "'";
+        std::string command = "cd '" + Folder().string() + "' && '" SAVERPACK_TOOL "'";
         for (const std::string& a : args) {
             std::string quoted;
             for (char c : a)
                 quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
             command += " '" + quoted + "'";
         }
-        fs::path out = work_.parent_path() / (work_.filename().string() + ".out");
-        fs::path err = work_.parent_path() / (work_.filename().string() + ".err");
+        fs::path out = Folder().parent_path() / (Folder().filename().string() + ".out");
+        fs::path err = Folder().parent_path() / (Folder().filename().string() + ".err");
         command += " >'" + out.string() + "' 2>'" + err.string() + "'";
         int raw = std::system(command.c_str());
         ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
@@ -103,15 +77,6 @@ protected:
         return run;
     }
 
-    std::set<std::string> Files() const
-    {
-        std::set<std::string> names;
-        for (const auto& entry : fs::recursive_directory_iterator(work_))
-            names.insert(fs::relative(entry.path(), work_).string());
-        return names;
-    }
-
-    fs::path work_;
 };
 
 // ---- create, read back by the independent reader -------------------------
@@ -506,7 +471,7 @@ TEST_F(ArchiveToolTest, ExtractAllRefusesNamesThatWouldLeaveTheFolder)
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err.rfind("saverpack: bad.glue: ", 0), 0u) << run.err;
         EXPECT_EQ(Files(), std::set<std::string>{"bad.glue"});
-        EXPECT_FALSE(fs::exists(work_.parent_path() / "evil"));
+        EXPECT_FALSE(fs::exists(Folder().parent_path() / "evil"));
     }
 }
 
