@@ -15,17 +15,6 @@
 
 using glue_reference::Bytes;
 
-inline Bytes Pattern(std::size_t size, unsigned seed = 1)
-{
-    Bytes data(size);
-    unsigned x = seed * 2654435761u + 1;
-    for (std::uint8_t& b : data) {
-        x = x * 1103515245u + 12345u;
-        b = static_cast<std::uint8_t>(x >> 16);
-    }
-    return data;
-}
-
 // prefix followed by the number (built by appending: GCC 12 warns
 // wrongly about a string literal + std::string at -O3).
 inline std::string Numbered(const char* prefix, int number)

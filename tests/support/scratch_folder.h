@@ -15,6 +15,18 @@
 
 #include <unistd.h>
 
+// size bytes of a fixed pseudo-random sequence; seeds give other sequences.
+inline std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1)
+{
+    std::vector<std::uint8_t> data(size);
+    unsigned x = seed * 2654435761u + 1;
+    for (std::uint8_t& b : data) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<std::uint8_t>(x >> 16);
+    }
+    return data;
+}
+
 class ScratchFolder {
 public:
     using Bytes = std::vector<std::uint8_t>;

@@ -29,17 +29,6 @@ using glue_reference::WithDirectory;
 
 namespace {
 
-Bytes Pattern(std::size_t size, unsigned seed)
-{
-    Bytes data(size);
-    unsigned x = seed * 2246822519u + 7;
-    for (std::uint8_t& b : data) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<std::uint8_t>(x >> 24);
-    }
-    return data;
-}
-
 struct ToolRun {
     int status;
     std::string out;
