@@ -8,9 +8,9 @@ cd "$root"
 jobs=$(nproc 2>/dev/null || echo 2)
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-[ -f build/native/CMakeCache.txt ] || cmake -S . -B build/native "${generator[@]}" >/dev/null
+cmake -S . -B build/native "${generator[@]}" >/dev/null
 cmake --build build/native -j "$jobs"
-[ -f build/win32/CMakeCache.txt ] || cmake -S . -B build/win32 "${generator[@]}" \
+cmake -S . -B build/win32 "${generator[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/i686-w64-mingw32.cmake" \
     -DSAVERPACK_NATIVE_TOOL="$root/build/native/saverpack" >/dev/null
 cmake --build build/win32 -j "$jobs"

@@ -5,6 +5,7 @@
 #include "tools/cli.h"
 
 int RunScramble(Args& args);
+int RunPatch(Args& args);
 int RunCreate(Args& args);
 int RunList(Args& args);
 int RunExtract(Args& args);

@@ -17,6 +17,8 @@ namespace {
 const Command Commands[] = {
     {"scramble", RunScramble, "[--key=TEXT] [--unscramble] IN OUT",
      "scramble (or unscramble) a file with the keyed scrambler"},
+    {"patch", RunPatch, "IN OUT --payload=FILE [--scramble] [--keep-marker] [--store-offset]",
+     "copy IN to OUT, writing FILE as a parameter block in place of the first patch marker"},
     {"create", RunCreate,
      "ARCHIVE [--stored | --xor=K | --compress] NAME=PATH... [--inline=NAME=HEX] "
      "[--alias=NEW=EXISTING]",

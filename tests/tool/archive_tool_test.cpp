@@ -5,67 +5,32 @@
 // file behind.
 #include "tests/reference/glue_reference.h"
 #include "tests/support/scratch_folder.h"
+#include "tests/tool/tool_runner.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using glue_reference::Bytes;
 using glue_reference::MakeInlineRecord;
 using glue_reference::MakeRecord;
-using glue_reference::NewEntry;
 using glue_reference::RawRecord;
 using glue_reference::WithDirectory;
 
 namespace {
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
 
 class ArchiveToolTest : public ::testing::Test, public ScratchFolder {
 protected:
     void SetUp() override { Make("sp_tool_"); }
     void TearDown() override { Remove(); }
 
-    static std::string Slurp(const fs::path& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-
-    // Runs the tool in the work folder. Arguments are quoted for the shell.
-    ToolRun Tool(const std::vector<std::string>& args) const
-    {
-        std::string command = "cd '" + Folder().string() + "' && '" SAVERPACK_TOOL "'";
-        for (const std::string& a : args) {
-            std::string quoted;
-            for (char c : a)
-                quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-            command += " '" + quoted + "'";
-        }
-        fs::path out = Folder().parent_path() / (Folder().filename().string() + ".out");
-        fs::path err = Folder().parent_path() / (Folder().filename().string() + ".err");
-        command += " >'" + out.string() + "' 2>'" + err.string() + "'";
-        int raw = std::system(command.c_str());
-        ToolRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-        fs::remove(out);
-        fs::remove(err);
-        return run;
-    }
-
+    // Runs the tool in the test's folder.
+    ToolRun Tool(const std::vector<std::string>& args) const { return RunTool(args, "", Folder()); }
 };
 
 // ---- create, read back by the independent reader -------------------------

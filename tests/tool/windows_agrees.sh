@@ -10,11 +10,13 @@ cd "$work"
 head -c 70000 /dev/urandom > random.bin
 printf 'abc' > abc.txt
 : > empty.bin
+{ head -c 16371 random.bin; printf '1ULG2ULG'; head -c 3000 random.bin; } > marked.bin
+printf 'twenty bytes payload' > payload.bin
 failures=0
 run_both() {  # name, args... (OUT is the last argument's placeholder)
     local name=$1; shift
-    "$native_tool" "$@" "native-$name" || { echo "native failed: $*"; failures=$((failures+1)); return; }
-    "$wine_run" "$windows_tool" "$@" "windows-$name" || { echo "windows failed: $*"; failures=$((failures+1)); return; }
+    "$native_tool" "$@" "native-$name" >/dev/null || { echo "native failed: $*"; failures=$((failures+1)); return; }
+    "$wine_run" "$windows_tool" "$@" "windows-$name" >/dev/null || { echo "windows failed: $*"; failures=$((failures+1)); return; }
     if cmp -s "native-$name" "windows-$name"; then
         echo "[ OK ] $name"
     else
@@ -26,6 +28,8 @@ run_both empty-key scramble --key= random.bin
 run_both long-key scramble --key=0123456789-ignored abc.txt
 run_both unscramble scramble --key=KNOT --unscramble random.bin
 run_both empty-input scramble empty.bin
+run_both patch patch --payload=payload.bin marked.bin
+run_both patch-scrambled patch --scramble --store-offset --payload=payload.bin marked.bin
 # Standard input and output go through unchanged bytes on both.
 "$native_tool" scramble - - < random.bin > native-pipe
 "$wine_run" "$windows_tool" scramble - - < random.bin > windows-pipe
