@@ -15,8 +15,7 @@
 
 using glue_reference::Bytes;
 
-// prefix followed by the number (built by appending: GCC 12 warns
-// wrongly about a string literal + std::string at -O3).
+// prefix followed by the number: "R7".
 inline std::string Numbered(const char* prefix, int number)
 {
     std::string name = prefix;
