@@ -191,8 +191,10 @@ HANDLE CreateOutputArchive(const char* path);
 // removing the source's key and XFER_PATCH letting the patch hook see the
 // plain bytes. A raw copy of a compressed source with XFER_PATCH is refused
 // before anything moves: patching would rewrite bytes of the compressed
-// stream. The new record has storedSize = bytes written, originalSize and
-// patchPosition from the source, dataOffset = the running data offset.
+// stream. The new record has storedSize = bytes written, originalSize from
+// the source, dataOffset = the running data offset, and patchPosition where
+// this copy's patch hook met the marker (with XFER_PATCH), else the
+// source's.
 // Every byte written advances the running data offset, also when the copy
 // fails (the bytes stay in the file without a record). Discards the
 // pending patch source when it ends. Latching: while the latch is set it

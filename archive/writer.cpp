@@ -165,9 +165,12 @@ int CopyEntry(const char* name, TransferFlags flags)
             std::int32_t n = RecordStoredSize(source);
             result = TransferData(InputArchiveFile, OutputArchiveFile, n, transfer);
             RunningDataOffset += n;
+            // A patched copy records where its own patch hook met the
+            // marker; the source's value may predate any patching.
+            std::int32_t position =
+                (transfer & XFER_PATCH) ? PatchPosition() : RecordPatchPosition(source);
             if (result)
-                AppendOutputRecord(name, recordFlags, n, RecordOriginalSize(source), start,
-                                   RecordPatchPosition(source));
+                AppendOutputRecord(name, recordFlags, n, RecordOriginalSize(source), start, position);
         }
     }
     DiscardPatchSource();

@@ -394,7 +394,7 @@ TEST_F(WriterTest, CopyOfAStoredEntryFollowsTheCopyTable)
         {"patch: hook sees plain bytes, copy keeps the key", "SCR", XFER_PATCH, K, patched, 100},
         {"unxor and patch: plain patched copy", "SCR", XFER_UNXOR | XFER_PATCH, 0, patched, 100},
         {"key byte in the call is ignored", "SCR", XFER_UNXOR | 0x11, 0, plain, 100},
-        {"plain source with patch", "PLAIN", XFER_PATCH, 0, patched, -1},
+        {"plain source with patch records where the marker was met", "PLAIN", XFER_PATCH, 0, patched, 100},
         {"decompress of a stored source copies raw", "PLAIN", XFER_DECOMPRESS, 0, plain, -1},
     };
     for (const auto& c : cases) {
@@ -712,14 +712,16 @@ TEST_F(WriterTest, CompressedRowsOfTheCopyTable)
         TransferFlags flags;
         std::uint8_t kind, key;
         Bytes restored;
+        std::int32_t position;
     } cases[] = {
-        {"stored XOR + compress", "XOR", XFER_COMPRESS, 1, 0, plain},
-        {"stored XOR + compress + patch", "XOR", XFER_COMPRESS | XFER_PATCH, 1, 0, patched},
-        {"compressed + decompress", "Z", XFER_DECOMPRESS, 0, 0, plain},
+        {"stored XOR + compress", "XOR", XFER_COMPRESS, 1, 0, plain, -1},
+        {"stored XOR + compress + patch", "XOR", XFER_COMPRESS | XFER_PATCH, 1, 0, patched, 700},
+        {"compressed + decompress", "Z", XFER_DECOMPRESS, 0, 0, plain, -1},
         {"compressed + decompress + unxor + patch", "Z", XFER_DECOMPRESS | XFER_UNXOR | XFER_PATCH,
-         0, 0, patched},
-        {"compressed raw", "Z", 0, 1, 0, plain},
-        {"compressed + compress copies raw", "Z", XFER_COMPRESS, 1, 0, plain},
+         0, 0, patched, 700},
+        {"compressed + decompress + patch", "Z", XFER_DECOMPRESS | XFER_PATCH, 0, 0, patched, 700},
+        {"compressed raw", "Z", 0, 1, 0, plain, -1},
+        {"compressed + compress copies raw", "Z", XFER_COMPRESS, 1, 0, plain, -1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -734,6 +736,7 @@ TEST_F(WriterTest, CompressedRowsOfTheCopyTable)
         EXPECT_EQ(records[0].kind(), c.kind);
         EXPECT_EQ(records[0].key(), c.key);
         EXPECT_EQ(records[0].originalSize(), 30000);
+        EXPECT_EQ(records[0].patchPosition(), c.position);
         // Read the copy back through the system's reader.
         HANDLE in = OpenInputArchive(Path("out.glue").c_str());
         ASSERT_NE(in, INVALID_HANDLE_VALUE);
