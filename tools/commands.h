@@ -8,3 +8,7 @@ int RunScramble(Args& args);
 int RunPatch(Args& args);
 int RunCompress(Args& args);
 int RunDecompress(Args& args);
+int RunCreate(Args& args);
+int RunList(Args& args);
+int RunExtract(Args& args);
+int RunVerify(Args& args);

@@ -21,6 +21,14 @@ const Command Commands[] = {
      "copy IN to OUT, writing FILE as a parameter block in place of the first patch marker"},
     {"compress", RunCompress, "IN OUT", "compress IN into a framed block stream of LZHUF code"},
     {"decompress", RunDecompress, "IN OUT", "decompress a framed block stream back to its bytes"},
+    {"create", RunCreate,
+     "ARCHIVE [--stored | --xor=K | --compress] NAME=PATH... [--inline=NAME=HEX] "
+     "[--alias=NEW=EXISTING]",
+     "write a new glue archive; options apply to the entries after them"},
+    {"list", RunList, "ARCHIVE [--json]", "list the records of a glue archive, record 0 first"},
+    {"extract", RunExtract, "ARCHIVE NAME [-o PATH] | ARCHIVE --all -C DIR",
+     "write one entry's restored data to PATH (standard output by default), or every entry to DIR"},
+    {"verify", RunVerify, "ARCHIVE", "restore every entry and report the damaged ones"},
 };
 
 void PrintUsageLine(std::FILE* out, const Command& command)

@@ -58,5 +58,34 @@ if cmp -s native-pipe windows-pipe && cmp -s native-pipe native-default-key; the
 else
     echo "[FAIL] standard-streams"; failures=$((failures+1))
 fi
+# Glue archives: the same archive bytes from both, and each reads the
+# other's archive alike.
+same() {  # name, file1, file2
+    if cmp -s "$2" "$3"; then echo "[ OK ] $1"; else echo "[FAIL] $1: outputs differ"; failures=$((failures+1)); fi
+}
+entries=(A=random.bin --xor=7 B=abc.txt --inline=N=0102 --alias=C=A --stored E=empty.bin)
+"$native_tool" create native.glue "${entries[@]}"
+"$wine_run" "$windows_tool" create windows.glue "${entries[@]}"
+same archive-create native.glue windows.glue
+"$native_tool" list --json windows.glue > native-list
+"$wine_run" "$windows_tool" list --json native.glue > windows-list
+same archive-list native-list windows-list
+"$wine_run" "$windows_tool" extract native.glue a -o windows-A
+same archive-extract random.bin windows-A
+"$wine_run" "$windows_tool" extract native.glue --all -C windows-all
+same archive-extract-all abc.txt windows-all/B
+if "$wine_run" "$windows_tool" verify native.glue >/dev/null; then
+    echo "[ OK ] archive-verify"
+else
+    echo "[FAIL] archive-verify"; failures=$((failures+1))
+fi
+head -c 100 random.bin > not-an-archive
+if "$wine_run" "$windows_tool" list not-an-archive 2>windows-err; then
+    echo "[FAIL] archive-no-directory: succeeded"; failures=$((failures+1))
+elif grep -q 'no glue archive directory found' windows-err; then
+    echo "[ OK ] archive-no-directory"
+else
+    echo "[FAIL] archive-no-directory: $(cat windows-err)"; failures=$((failures+1))
+fi
 echo "windows build agrees with native: $failures failures"
 [ "$failures" -eq 0 ]
