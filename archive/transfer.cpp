@@ -27,13 +27,19 @@ int TransferData(void* source, void* destination, std::int32_t& size, TransferFl
         DataHook = PatchHook;
 
     int result = 0;
-    if (flags & XFER_DECOMPRESS) {
-        result = DecompressStream(static_cast<HANDLE>(source), destination);
+    // The stream does not notice a destination file that takes fewer bytes
+    // than it hands over; a full memory destination is a cut by design.
+    bool toFile = StreamMemoryDestination == nullptr;
+    if (flags & (XFER_DECOMPRESS | XFER_COMPRESS)) {
+        if (flags & XFER_DECOMPRESS) {
+            result = DecompressStream(static_cast<HANDLE>(source), destination);
+        } else {
+            StreamXorKey = static_cast<std::uint8_t>(flags & XFER_KEY_MASK);
+            result = CompressStream(static_cast<HANDLE>(source), destination, size);
+        }
         size = static_cast<std::int32_t>(StreamBytesWritten);
-    } else if (flags & XFER_COMPRESS) {
-        StreamXorKey = static_cast<std::uint8_t>(flags & XFER_KEY_MASK);
-        result = CompressStream(static_cast<HANDLE>(source), destination, size);
-        size = static_cast<std::int32_t>(StreamBytesWritten);
+        if (toFile && StreamBytesWritten != StreamBytesOffered)
+            result = 0;
     } else {
         result = CopyRaw(source, destination, size, flags);
     }
