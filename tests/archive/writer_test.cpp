@@ -5,6 +5,7 @@
 #include "archive/archive.h"
 #include "scrambler/patch.h"
 #include "hostwin/syscalls.h"
+#include "tests/support/disk_full.h"
 #include "tests/archive/archive_fixture.h"
 
 #include <algorithm>
@@ -681,17 +682,7 @@ TEST_F(WriterTest, ACompressedEntryThatDoesNotReachTheDiskFails)
         GTEST_SKIP() << "this build's framed block stream does not compress yet";
     EnableFailureLatch(1);
     HANDLE out = Create();
-    static std::size_t budget;
-    budget = 5000;
-    HostSys.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-        if (budget == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        std::size_t n = std::min(count, budget);
-        budget -= n;
-        return ::write(fd, buffer, n);
-    };
+    FillDiskAfter(5000);
     EXPECT_EQ(AddFile(Pattern(100000), "C", XFER_COMPRESS), 0);
     ResetHostSyscalls();
     EXPECT_TRUE(ArchiveFailed());

@@ -1,5 +1,6 @@
 #include "archive/transfer.h"
 #include "hostwin/syscalls.h"
+#include "tests/support/disk_full.h"
 #include "platform/win32.h"
 #include "tests/tool/tool_runner.h"
 
@@ -177,17 +178,7 @@ TEST_F(FileFixture, FileCopiesCountShortReadsAndWrites)
     // took are counted.
     SetFilePointer(in, 0, nullptr, FILE_BEGIN);
     out = Create("short");
-    static std::size_t budget;
-    budget = 20000;
-    HostSys.write = [](int fd, const void* buffer, size_t count) -> ssize_t {
-        if (budget == 0) {
-            errno = ENOSPC;
-            return -1;
-        }
-        std::size_t n = std::min(count, budget);
-        budget -= n;
-        return ::write(fd, buffer, n);
-    };
+    FillDiskAfter(20000);
     size = 40000;
     EXPECT_EQ(TransferData(in, out, size, 0), 0);
     EXPECT_EQ(size, 20000);
