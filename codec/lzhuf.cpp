@@ -356,6 +356,11 @@ inline std::uint64_t Load64(const std::uint8_t* p)
     return v;
 }
 
+inline void Store64(std::uint8_t* p, std::uint64_t v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
 // Comparing two big-endian words as numbers compares their bytes in string
 // order: the first differing byte decides, as it does byte by byte.
 inline std::uint64_t Word(const std::uint8_t* p)
@@ -772,7 +777,29 @@ void LzhufDecode()
         // the size reach the output, the rest still enter the ring.
         const std::uint32_t room = size - produced;
         const int emitted = static_cast<std::uint32_t>(length) < room ? length : static_cast<int>(room);
-        if (emitted == length && port.outEnd - port.out >= length) [[likely]] {
+        const int span = (length + 7) & ~7;
+        if (emitted == length && position >= 7 && port.outEnd - port.out >= span &&
+            from + span <= RING_SIZE && r + span <= RING_SIZE) [[likely]] {
+            // The copy source lies at least eight bytes back, neither side wraps
+            // and the window has room for whole words: copy eight bytes at a
+            // time. Every word read holds only bytes already in place (made by
+            // an earlier word, or older), so this gives what the byte-by-byte
+            // copy gives. The last word keeps the bytes beyond the match as
+            // they were, in the ring and in the window.
+            std::uint8_t* out = port.out;
+            int k = 0;
+            for (; k + 8 < length; k += 8) {
+                const std::uint64_t word = Load64(&ring[from + k]);
+                Store64(out + k, word);
+                Store64(&ring[r + k], word);
+            }
+            const std::uint64_t mask = ~std::uint64_t{0} >> (64 - 8 * (length - k));
+            const std::uint64_t word = Load64(&ring[from + k]) & mask;
+            Store64(out + k, word | (Load64(out + k) & ~mask));
+            Store64(&ring[r + k], word | (Load64(&ring[r + k]) & ~mask));
+            port.out = out + length;
+            r = (r + length) & (RING_SIZE - 1);
+        } else if (emitted == length && port.outEnd - port.out >= length) {
             // The whole match fits the output window: copy without window checks.
             // Byte by byte still, so that a match overlapping the bytes it makes
             // repeats them.
