@@ -113,6 +113,30 @@ std::uint16_t nodeCount[NODE_COUNT + 1];
 std::int16_t nodeChild[NODE_COUNT];
 std::int16_t nodeParent[NODE_COUNT + SYMBOL_COUNT];
 
+// Decoder lookup of the top levels of the Huffman tree. Entry b, for the
+// next LOOKUP_BITS stream bits b, holds where the walk from the root along
+// those bits stands after it has reached a leaf or used all LOOKUP_BITS
+// bits: lookupCode = (the nodeChild value reached << 4) | bits used, 0 for
+// an entry not yet filled, and lookupPath the nodes walked from the root on
+// (lookupPath[0] is the root), which the counting of the symbol needs.
+//
+// An entry depends only on nodeChild of the nodes it walks through. Counting
+// changes nodeChild only where two nodes change places, and those keep their
+// own places in the tree (only what hangs below them moves), so a swap makes
+// stale exactly the entries whose bits begin with the code of one of the two
+// nodes, when that node is at most LOOKUP_BITS levels deep; the decoder
+// empties those entries at each swap (a few in a hundred symbols on text)
+// and refills entries when it next meets them. A rebuild empties them all.
+//
+// Five levels measured best (3 to 8 tried): deeper entries go stale more
+// often, and refilling them costs more than walking the levels bit by bit.
+constexpr int LOOKUP_BITS = 5;
+constexpr int LOOKUP_SIZE = 1 << LOOKUP_BITS;
+constexpr int LOOKUP_PATH = 8;  // LOOKUP_BITS + 1 nodes, padded for a whole-entry copy
+static_assert(LOOKUP_PATH >= LOOKUP_BITS + 1);
+std::uint16_t lookupCode[LOOKUP_SIZE];
+std::int16_t lookupPath[LOOKUP_SIZE][LOOKUP_PATH];
+
 // Bit buffers. inBits keeps its valid bits at the top of the word, as does
 // outBits; the counts say how many are valid / pending.
 std::uint32_t inBits;
@@ -276,10 +300,29 @@ void ResetHuffmanTree()
     }
 }
 
+// Empties the lookup entries that walk through node p (see lookupCode): the
+// code of p is read off the parity of p and of each node above it.
+[[gnu::noinline]] void ForgetLookupThrough(int p)
+{
+    unsigned code = 0;
+    int depth = 0;
+    while (p != ROOT_NODE) {
+        if (depth == LOOKUP_BITS)
+            return;
+        code |= static_cast<unsigned>(p & 1) << depth;
+        p = nodeParent[p];
+        ++depth;
+    }
+    const int shift = LOOKUP_BITS - depth;
+    std::memset(&lookupCode[code << shift], 0, sizeof lookupCode[0] << shift);
+}
+
 // Counting one node: x gains one. A node whose new count k exceeds its right
 // neighbour's changes places with the last node whose count is still below
 // k (all nodes from x up to that one held k - 1). Returns the node where the
-// count now stands: x, or the node it changed places with.
+// count now stands: x, or the node it changed places with. When decoding, a
+// swap also empties the lookup entries that walk through either node.
+template <bool Decoding>
 [[gnu::always_inline]] inline int CountNode(int x)
 {
     const std::uint32_t k = ++nodeCount[x];
@@ -288,6 +331,10 @@ void ResetHuffmanTree()
     int l = x + 1;
     while (k > nodeCount[l + 1])
         ++l;
+    if constexpr (Decoding) {
+        ForgetLookupThrough(x);
+        ForgetLookupThrough(l);
+    }
     nodeCount[x] = nodeCount[l];
     nodeCount[l] = static_cast<std::uint16_t>(k);
     const int i = nodeChild[x];
@@ -304,10 +351,11 @@ void ResetHuffmanTree()
 }
 
 // Counts every node from x up to the root, following the parent links.
+template <bool Decoding>
 inline void CountUpFrom(int x)
 {
     do {
-        x = nodeParent[CountNode(x)];
+        x = nodeParent[CountNode<Decoding>(x)];
     } while (x != 0);
 }
 
@@ -318,21 +366,23 @@ inline void CountUpFrom(int x)
 // counting need not wait for the parent links. Swaps are rare (a few in a
 // hundred symbols); after one the path above is another, and the counting
 // goes on through the parent links. A rebuild invalidates the whole path.
-template <typename Path>
+template <bool Decoding, typename Path>
 [[gnu::always_inline]] inline void UpdateHuffmanTree(int s, Path up, int n)
 {
     if (nodeCount[ROOT_NODE] == COUNT_LIMIT) [[unlikely]] {
         RebuildHuffmanTree();
-        CountUpFrom(nodeParent[LEAF_BASE + s]);
+        if constexpr (Decoding)
+            std::memset(lookupCode, 0, sizeof lookupCode);
+        CountUpFrom<Decoding>(nodeParent[LEAF_BASE + s]);
         return;
     }
     for (int i = 0; i < n; ++i) {
         const int x = up(i);
-        const int at = CountNode(x);
+        const int at = CountNode<Decoding>(x);
         if (at != x) [[unlikely]] {
             const int parent = nodeParent[at];
             if (parent != 0)
-                CountUpFrom(parent);
+                CountUpFrom<Decoding>(parent);
             return;
         }
     }
@@ -354,6 +404,11 @@ inline std::uint64_t Load64(const std::uint8_t* p)
     std::uint64_t v;
     std::memcpy(&v, p, sizeof v);
     return v;
+}
+
+inline void Store64(std::uint8_t* p, std::uint64_t v)
+{
+    std::memcpy(p, &v, sizeof v);
 }
 
 // Comparing two big-endian words as numbers compares their bytes in string
@@ -511,7 +566,7 @@ void DeleteMatchNode(int p)
     } while (k != ROOT_NODE);
     path[n] = ROOT_NODE;
     PutCodeBits(port, n, code);
-    UpdateHuffmanTree(
+    UpdateHuffmanTree<false>(
         s, [&path](int i) { return path[i]; }, n + 1);
 }
 
@@ -556,6 +611,21 @@ inline void EncodeMatchPosition(Port& port, int v)
     bits <<= 8;
     count -= 8;
     return byte;
+}
+
+// Fills lookup entry b (see lookupCode) by walking down from the root.
+[[gnu::noinline]] void FillLookup(int b)
+{
+    std::int16_t* path = lookupPath[b];
+    path[0] = ROOT_NODE;
+    int x = nodeChild[ROOT_NODE];
+    int used = 0;
+    do {
+        const int node = x + ((b >> (LOOKUP_BITS - 1 - used)) & 1);
+        path[++used] = static_cast<std::int16_t>(node);
+        x = nodeChild[node];
+    } while (x < LEAF_BASE && used < LOOKUP_BITS);
+    lookupCode[b] = static_cast<std::uint16_t>((x << 4) | used);
 }
 
 // ---------------------------------------------------------------------------
@@ -636,6 +706,8 @@ void ResetLzhufModule()
     std::memset(nodeCount, 0, sizeof nodeCount);
     std::memset(nodeChild, 0, sizeof nodeChild);
     std::memset(nodeParent, 0, sizeof nodeParent);
+    std::memset(lookupCode, 0, sizeof lookupCode);
+    std::memset(lookupPath, 0, sizeof lookupPath);
     CodecReadByte = nullptr;
     CodecWriteByte = nullptr;
     CodecWriteSize = nullptr;
@@ -727,21 +799,41 @@ void LzhufDecode()
     int r = RING_START;
     std::uint32_t produced = 0;
 
-    std::int16_t path[NODE_COUNT + 1];
+    std::memset(lookupCode, 0, sizeof lookupCode);
+    std::int16_t path[NODE_COUNT + LOOKUP_PATH];
     while (produced < DecodeTarget) {
-        // Down from the root, one code bit per level, keeping the path.
-        path[0] = ROOT_NODE;
-        int depth = 1;
-        int x = nodeChild[ROOT_NODE];
-        for (;;) {
+        // The first levels from the lookup. The refill before the first bit
+        // leaves at least nine bits in hand, so the next LOOKUP_BITS bits are
+        // there to look at. Taken one by one, the bits used would have read
+        // one byte on the way exactly when fewer than eight are left after
+        // them (one is enough: it brings the count to eight or more), and
+        // nothing else happens in between, so that byte is read here.
+        FillCodeBits(port, bits, count);
+        const int b = static_cast<int>(bits >> (32 - LOOKUP_BITS));
+        if (lookupCode[b] == 0) [[unlikely]]
+            FillLookup(b);
+        const int entry = lookupCode[b];
+        const int used = entry & 0xF;
+        int x = entry >> 4;
+        std::memcpy(path, lookupPath[b], sizeof lookupPath[b]);
+        int depth = used + 1;
+        bits <<= used;
+        count -= used;
+        if (count < 8) {
+            int next = ReadByte(port);
+            if (next < 0)
+                next = 0;
+            bits |= static_cast<std::uint32_t>(next) << (24 - count);
+            count += 8;
+        }
+        // Longer codes go on one code bit per level, keeping the path.
+        while (x < LEAF_BASE) {
             const int node = x + GetCodeBit(port, bits, count);
             path[depth++] = static_cast<std::int16_t>(node);
             x = nodeChild[node];
-            if (x >= LEAF_BASE)
-                break;
         }
         const int symbol = x - LEAF_BASE;
-        UpdateHuffmanTree(
+        UpdateHuffmanTree<true>(
             symbol, [&path, depth](int i) { return path[depth - 1 - i]; }, depth);
 
         if (symbol < 256) {
@@ -772,7 +864,29 @@ void LzhufDecode()
         // the size reach the output, the rest still enter the ring.
         const std::uint32_t room = size - produced;
         const int emitted = static_cast<std::uint32_t>(length) < room ? length : static_cast<int>(room);
-        if (emitted == length && port.outEnd - port.out >= length) [[likely]] {
+        const int span = (length + 7) & ~7;
+        if (emitted == length && position >= 7 && port.outEnd - port.out >= span &&
+            from + span <= RING_SIZE && r + span <= RING_SIZE) [[likely]] {
+            // The copy source lies at least eight bytes back, neither side wraps
+            // and the window has room for whole words: copy eight bytes at a
+            // time. Every word read holds only bytes already in place (made by
+            // an earlier word, or older), so this gives what the byte-by-byte
+            // copy gives. The last word keeps the bytes beyond the match as
+            // they were, in the ring and in the window.
+            std::uint8_t* out = port.out;
+            int k = 0;
+            for (; k + 8 < length; k += 8) {
+                const std::uint64_t word = Load64(&ring[from + k]);
+                Store64(out + k, word);
+                Store64(&ring[r + k], word);
+            }
+            const std::uint64_t mask = ~std::uint64_t{0} >> (64 - 8 * (length - k));
+            const std::uint64_t word = Load64(&ring[from + k]) & mask;
+            Store64(out + k, word | (Load64(out + k) & ~mask));
+            Store64(&ring[r + k], word | (Load64(&ring[r + k]) & ~mask));
+            port.out = out + length;
+            r = (r + length) & (RING_SIZE - 1);
+        } else if (emitted == length && port.outEnd - port.out >= length) {
             // The whole match fits the output window: copy without window checks.
             // Byte by byte still, so that a match overlapping the bytes it makes
             // repeats them.
