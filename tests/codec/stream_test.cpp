@@ -11,7 +11,7 @@
 #include "tests/codec/reference_lzhuf.h"
 #include "tests/codec/reference_stream.h"
 #include "tests/codec/sample_inputs.h"
-#include "tests/tool/tool_runner.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // behaviour suite's, which runs against Wine as well.)
 #include "hostwin/sandbox.h"
 #include "platform/win32.h"
-#include "tests/tool/tool_runner.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,19 +1,20 @@
-// A fresh folder per test under the system's temporary folder, named after
-// the process and the running test, with whole-file helpers. Tests run in
-// parallel processes, so every test gets a folder of its own.
+// Scratch folders for tests, and whole-file helpers. Tests run in parallel
+// processes, so every folder is made afresh with a unique name under the
+// system's temporary folder.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 // size bytes of a fixed pseudo-random sequence; seeds give other sequences.
 inline std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1)
@@ -27,6 +28,54 @@ inline std::vector<std::uint8_t> Pattern(std::size_t size, unsigned seed = 1)
     return data;
 }
 
+inline std::string ReadFileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFileText(const std::filesystem::path& path, const std::string& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+// A fresh folder, removed with the object.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& prefix = "saverpack-test-")
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        path_ = mkdtemp(buffer.data());
+    }
+    ~ScratchDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // The names in the folder, sorted, to show that nothing was left behind.
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A scratch folder for a fixture: made afresh by Make for the running test
+// (named after it), removed by Remove, with byte-vector file helpers.
 class ScratchFolder {
 public:
     using Bytes = std::vector<std::uint8_t>;
@@ -35,33 +84,27 @@ public:
     void Make(const std::string& prefix)
     {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name) {
-            if (c == '/')
-                c = '_';
-        }
-        folder_ = std::filesystem::temp_directory_path() /
-                  (prefix + std::to_string(getpid()) + "_" + name);
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
+        std::string name = prefix + info->test_suite_name() + "_" + info->name() + "-";
+        std::replace(name.begin(), name.end(), '/', '_');
+        dir_.reset();
+        dir_.emplace(name);
     }
 
-    void Remove() { std::filesystem::remove_all(folder_); }
+    void Remove() { dir_.reset(); }
 
-    const std::filesystem::path& Folder() const { return folder_; }
+    const std::filesystem::path& Folder() const { return dir_->Path(); }
 
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+    std::string Path(const std::string& name) const { return (*dir_ / name).string(); }
 
     void Write(const std::string& name, const Bytes& data) const
     {
-        std::ofstream out(Path(name), std::ios::binary);
-        out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        WriteFileText(Path(name), std::string(data.begin(), data.end()));
     }
 
     Bytes Read(const std::string& name) const
     {
-        std::ifstream in(Path(name), std::ios::binary);
-        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text = ReadFileText(Path(name));
+        return Bytes(text.begin(), text.end());
     }
 
     bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
@@ -70,11 +113,11 @@ public:
     std::set<std::string> Files() const
     {
         std::set<std::string> names;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder_))
-            names.insert(std::filesystem::relative(entry.path(), folder_).string());
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(Folder()))
+            names.insert(std::filesystem::relative(entry.path(), Folder()).string());
         return names;
     }
 
 private:
-    std::filesystem::path folder_;
+    std::optional<ScratchDir> dir_;
 };

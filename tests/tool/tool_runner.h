@@ -2,12 +2,10 @@
 // exit status and output, for tests of the command line.
 #pragma once
 
-#include <algorithm>
-#include <cstdint>
+#include "tests/support/scratch_folder.h"
+
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,49 +28,6 @@ inline std::string ShellQuote(const std::string& text)
     }
     return quoted + "'";
 }
-
-inline std::string ReadFileText(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileText(const std::filesystem::path& path, const std::string& data)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-// A fresh folder for one test, removed with it.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "saverpack-test-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        path_ = mkdtemp(buffer.data());
-    }
-    ~ScratchDir()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-    // The names in the folder, sorted, to show that nothing was left behind.
-    std::vector<std::string> Names() const
-    {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Runs saverpack with args in folder dir, feeding input on standard input.
 inline ToolRun RunTool(const std::vector<std::string>& args, const std::string& input = "",

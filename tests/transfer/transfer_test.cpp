@@ -2,7 +2,7 @@
 #include "hostwin/syscalls.h"
 #include "tests/support/disk_full.h"
 #include "platform/win32.h"
-#include "tests/tool/tool_runner.h"
+#include "tests/support/scratch_folder.h"
 
 #include <gtest/gtest.h>
 
