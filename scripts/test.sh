@@ -8,15 +8,22 @@ bash scripts/setup.sh
 bash scripts/build.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# The Win32 behaviour suites print one line per case; show them, so the
-# log tells that the same cases pass against hostwin and against Wine.
-show_suites() {
-    ctest --output-on-failure -V -R '^win32_' 2>&1 |
-        grep -E '^[0-9]+: (\[(FAIL| OK )\]|[a-z_]+ on [a-z0-9]+:)' || true
+# Runs every test of one build once. The whole verbose log goes to
+# ctest.log in the build folder; shown are the case lines of the Win32
+# behaviour suites (so the log tells that the same cases pass against
+# hostwin and against Wine), the summary, and on failure the log's end.
+run_tests() {
+    if ctest --output-on-failure -V -j "$jobs" >ctest.log 2>&1; then
+        grep -E '^[0-9]+: (\[(FAIL| OK )\]|[a-z_]+ on [a-z0-9]+:)' ctest.log || true
+        grep -E 'tests passed' ctest.log
+    else
+        tail -n 200 ctest.log
+        return 1
+    fi
 }
 
 echo "== native tests (host layer)"
-(cd build/native && show_suites && ctest --output-on-failure -j "$jobs")
+(cd build/native && run_tests)
 
 echo "== Windows tests (mingw-w64 build under Wine)"
 scripts/wine-run --init
@@ -27,5 +34,5 @@ export WINEPREFIX=${SAVERPACK_WINEPREFIX:-$root/build/wineprefix} WINEARCH=win32
 wineserver -p </dev/null >/dev/null 2>&1
 scripts/wine-run cmd /c exit </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-(cd build/win32 && show_suites && ctest --output-on-failure -j "$jobs")
+(cd build/win32 && run_tests)
 echo "== all tests passed"
