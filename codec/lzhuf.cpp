@@ -80,8 +80,6 @@ struct MatchNode {
 static_assert(sizeof(MatchNode) == 4);
 MatchNode matchTree[TREE_ROOTS + 256];
 std::int16_t treeParent[RING_SIZE + 1];
-std::int16_t matchLength;
-std::int16_t matchPosition;
 
 // Huffman tree. nodeCount[627] holds 0xFFFF and stops every upward scan.
 // nodeParent[627 + s] is the leaf node of symbol s.
@@ -400,83 +398,186 @@ inline std::uint16_t& LinkTo(int parent, int p)
     return matchTree[parent].right == p ? matchTree[parent].right : matchTree[parent].left;
 }
 
-// Inserts the string at r into its tree and leaves in matchLength and
-// matchPosition the longest agreement seen on the way down (the nearest of
-// equally long ones), 0 when none is longer than 2 bytes.
+// A match as the finder reports it: (length << 12) | position value, with
+// length 0 when no agreement is longer than 2 bytes.
+constexpr int MatchLengthOf(std::uint32_t match)
+{
+    return static_cast<int>(match >> 12);
+}
+constexpr int MatchPositionOf(std::uint32_t match)
+{
+    return static_cast<int>(match & (RING_SIZE - 1));
+}
+
+// One insertion on its way down its tree: the string at r is compared with
+// node after node and goes in where the walk leaves the tree.
 //
 // A step loads the node's two links and its string's bytes 1-8 side by side
 // and keeps one link with a conditional move. The length of an agreement
 // comes from the leading zero bits of the XOR, and the best match is kept as
 // one number with a conditional move, so no step has a branch that data
 // decide. Only when those eight bytes all agree (fewer than one step in
-// thirty on text) does the compare go on over the ring, eight bytes at a
-// time, up to the 60th byte; the reads past a 60-byte string stay in the
-// ring's padding and only ever decide a length that counts as 60. The index
-// is a size_t so that it goes into the load address as it stands.
-void InsertMatchNode(int r)
+// thirty on text) does the compare go on over the ring (StepOnRing). The
+// walk keeps only what its next step needs, so that walks side by side stay
+// in registers; the side of the last node where r goes in is found again at
+// the end. Indices are size_t so that they go into the load addresses as
+// they stand.
+struct Descent {
+    std::uint64_t head;  // bytes 1-8 of the string at r, in string order
+    std::size_t r;
+    std::size_t node;  // the node last compared (or the root)
+    std::size_t next;  // the node to compare next, NO_NODE once the walk has left the tree
+    // The best match so far as one number, (length << 12) | (4095 - d),
+    // with d the position value: a longer match, or an equally long nearer
+    // one, is a larger number. It starts at length 2, so only agreements of
+    // 3 bytes or more count. Length 60 means that r has taken the place of a
+    // node that agreed in all 60 bytes.
+    std::size_t best;
+};
+
+// How many of the first 60 bytes of the strings at a and b agree, given that
+// the first `from` do, and whether a's comes after b's; the reads past a
+// 60-byte string stay in the ring's padding and only ever decide a length
+// that counts as 60.
+struct Agreement {
+    int length;
+    bool above;
+};
+
+inline Agreement CompareOnFrom(int from, std::size_t a, std::size_t b)
 {
-    const std::uint8_t* key = &ring[r];
-    const std::uint64_t head = Word(key + 1);
-    int p = TREE_ROOTS + key[0];
-    matchTree[r].left = matchTree[r].right = NO_NODE;
-    // The best match so far as one number, (length << 12) | (4095 - d): a
-    // longer match, or an equally long nearer one, is a larger number. It
-    // starts at length 2, so only agreements of 3 bytes or more count.
-    int best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
-    bool right = true;
-    std::size_t next = matchTree[p].right;
-    while (next != NO_NODE) {
-        p = static_cast<int>(next);
-        const std::size_t left = matchTree[next].left;
-        const std::size_t rightChild = matchTree[next].right;
-        const std::uint64_t otherHead = Word(ring + 1 + next);
-        const int d = ((r - p) & (RING_SIZE - 1)) - 1;
-        int i;
-        if (head != otherHead) [[likely]] {
-            i = 1 + (std::countl_zero(head ^ otherHead) >> 3);
-            right = head > otherHead;
-            // Chosen from the compare itself, not from right, so that the
-            // compiler makes it one conditional move on the compare's flags.
-            next = head > otherHead ? rightChild : left;
-        } else {
-            const std::uint8_t* other = &ring[p];
-            i = 9;
-            right = false;
-            for (;;) {
-                const std::uint64_t a = Word(key + i);
-                const std::uint64_t b = Word(other + i);
-                if (a != b) {
-                    i += std::countl_zero(a ^ b) >> 3;
-                    right = a > b;
-                    break;
-                }
-                i += 8;
-                if (i >= MAX_MATCH)
-                    break;
-            }
-            if (i >= MAX_MATCH) {
-                // Sixty bytes agree: r takes p's place and p leaves the tree, so the
-                // older string is never found again.
-                matchLength = MAX_MATCH;
-                matchPosition = static_cast<std::int16_t>(d);
-                treeParent[r] = treeParent[p];
-                matchTree[r] = matchTree[p];
-                treeParent[left] = static_cast<std::int16_t>(r);
-                treeParent[rightChild] = static_cast<std::int16_t>(r);
-                LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(r);
-                treeParent[p] = NO_NODE;
-                return;
-            }
-            next = right ? rightChild : left;
+    for (int i = from;; i += 8) {
+        const std::uint64_t x = Word(ring + a + i);
+        const std::uint64_t y = Word(ring + b + i);
+        if (x != y) {
+            const int length = i + (std::countl_zero(x ^ y) >> 3);
+            return {length < MAX_MATCH ? length : MAX_MATCH, x > y};
         }
-        const int candidate = (i << 12) | ((RING_SIZE - 1) - d);
-        best = candidate > best ? candidate : best;
+        if (i + 8 >= MAX_MATCH)
+            return {MAX_MATCH, false};
     }
-    (right ? matchTree[p].right : matchTree[p].left) = static_cast<std::uint16_t>(r);
-    treeParent[r] = static_cast<std::int16_t>(p);
-    const int length = best >> 12;
-    matchLength = static_cast<std::int16_t>(length > MATCH_THRESHOLD ? length : 0);
-    matchPosition = static_cast<std::int16_t>((RING_SIZE - 1) - (best & (RING_SIZE - 1)));
+}
+
+// 4095 - d for the match of r with node, d = ((r - node) mod 4096) - 1.
+inline std::size_t Nearness(std::size_t node, std::size_t r)
+{
+    return (node - r) & (RING_SIZE - 1);
+}
+
+// Sixty bytes agree: r takes p's place and p leaves the tree, so the older
+// string is never found again.
+[[gnu::noinline]] void ReplaceMatchNode(int r, int p)
+{
+    const MatchNode node = matchTree[p];
+    treeParent[r] = treeParent[p];
+    matchTree[r] = node;
+    treeParent[node.left] = static_cast<std::int16_t>(r);
+    treeParent[node.right] = static_cast<std::int16_t>(r);
+    LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(r);
+    treeParent[p] = NO_NODE;
+}
+
+// The rest of a step whose first eight bytes after the first agree: the
+// agreement's length, and the next node. When all 60 bytes agree, r
+// replaces the node and the walk ends (next is NO_NODE).
+struct RingStep {
+    std::size_t next;
+    std::size_t length;
+};
+
+[[gnu::noinline]] RingStep StepOnRing(std::size_t r, std::size_t node)
+{
+    const Agreement agreement = CompareOnFrom(9, r, node);
+    if (agreement.length == MAX_MATCH) {
+        ReplaceMatchNode(static_cast<int>(r), static_cast<int>(node));
+        return {NO_NODE, MAX_MATCH};
+    }
+    return {agreement.above ? matchTree[node].right : matchTree[node].left,
+            static_cast<std::size_t>(agreement.length)};
+}
+
+[[gnu::always_inline]] inline void BeginDescent(Descent& w, int r)
+{
+    w.head = Word(ring + r + 1);
+    w.r = static_cast<std::size_t>(r);
+    w.node = TREE_ROOTS + ring[r];
+    w.next = matchTree[w.node].right;
+    w.best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
+    matchTree[r].left = matchTree[r].right = NO_NODE;
+}
+
+[[gnu::always_inline]] inline void StepDescent(Descent& w)
+{
+    const std::size_t node = w.next;
+    const std::size_t left = matchTree[node].left;
+    const std::size_t right = matchTree[node].right;
+    const std::uint64_t other = Word(ring + 1 + node);
+    w.node = node;
+    std::size_t length;
+    if (w.head != other) [[likely]] {
+        length = 1 + static_cast<std::size_t>(std::countl_zero(w.head ^ other) >> 3);
+        // Which way the walk goes is as good as random: a conditional move.
+        w.next = __builtin_expect_with_probability(w.head > other, 1, 0.5) ? right : left;
+    } else {
+        const RingStep step = StepOnRing(w.r, node);
+        w.next = step.next;
+        length = step.length;
+    }
+    const std::size_t candidate = (length << 12) | Nearness(node, w.r);
+    w.best = candidate > w.best ? candidate : w.best;
+}
+
+// Hangs r where the walk left the tree and gives the match it found: the
+// longest agreement seen on the way down, the nearest of equally long ones.
+[[gnu::always_inline]] inline std::uint32_t EndDescent(const Descent& w)
+{
+    const std::size_t length = w.best >> 12;
+    if (length != MAX_MATCH) {
+        // The walk came from the root's right link, or from the side of p
+        // that the string at r lies on: told by bytes 1-8 again, unless
+        // they agree.
+        const std::size_t p = w.node;
+        const std::uint64_t other = Word(ring + 1 + (p & (RING_SIZE - 1)));
+        const bool root = p >= TREE_ROOTS;
+        bool above = root | (w.head > other);
+        if ((w.head == other) & !root) [[unlikely]]
+            above = CompareOnFrom(9, w.r, p).above;
+        (above ? matchTree[p].right : matchTree[p].left) = static_cast<std::uint16_t>(w.r);
+        treeParent[w.r] = static_cast<std::int16_t>(p);
+    }
+    const std::size_t position = (RING_SIZE - 1) - (w.best & (RING_SIZE - 1));
+    return static_cast<std::uint32_t>(((length > MATCH_THRESHOLD ? length : 0) << 12) | position);
+}
+
+// Inserts the string at r into its tree; returns the match found on the way.
+std::uint32_t InsertMatchNode(int r)
+{
+    Descent w;
+    BeginDescent(w, r);
+    while (w.next != NO_NODE)
+        StepDescent(w);
+    return EndDescent(w);
+}
+
+// Inserts the strings at a and b, which begin with different bytes and so go
+// into different trees, walking both trees at once: each walk is a chain of
+// dependent loads, and two chains side by side take little longer than one.
+[[gnu::noinline]] void InsertTwoMatchNodes(int a, int b, std::uint32_t& matchA, std::uint32_t& matchB)
+{
+    Descent wa;
+    Descent wb;
+    BeginDescent(wa, a);
+    BeginDescent(wb, b);
+    while ((wa.next != NO_NODE) & (wb.next != NO_NODE)) {
+        StepDescent(wa);
+        StepDescent(wb);
+    }
+    while (wa.next != NO_NODE)
+        StepDescent(wa);
+    while (wb.next != NO_NODE)
+        StepDescent(wb);
+    matchA = EndDescent(wa);
+    matchB = EndDescent(wb);
 }
 
 void DeleteMatchNode(int p)
@@ -509,6 +610,89 @@ void DeleteMatchNode(int p)
     treeParent[q] = treeParent[p];
     LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(q);
     treeParent[p] = NO_NODE;
+}
+
+// ---------------------------------------------------------------------------
+// Match finder
+//
+// Which positions go into and out of the trees does not depend on what the
+// coder makes of the matches: every input byte deletes the oldest position,
+// takes its place in the ring and completes the string that goes in next.
+// So the finder may take input bytes before the coder gets to them and keep
+// the match of every insertion until the coder asks for it. It takes only
+// bytes that are already in the input window, and only as many as the coder
+// will have taken before its next code byte could meet the end of the output
+// window: taking a byte from the window is then seen by nobody before the
+// coder takes it too, and every slot call finds the windows where the plain
+// step-by-step encoder would have left them.
+//
+// Taking bytes in batches lets the finder put two strings into their trees at
+// once, whenever that gives the trees the plain order gives them: two
+// consecutive strings that begin with different bytes go into different
+// trees, and the second position leaving may leave before the first string
+// goes in when it is in no tree or in another tree than that string.
+// ---------------------------------------------------------------------------
+
+// Matches of the insertions the coder has not reached yet, by position.
+constexpr int FOUND_SIZE = 128;
+// The most bytes the finder takes ahead of the coder.
+constexpr int MAX_AHEAD = 96;
+static_assert(MAX_AHEAD < FOUND_SIZE);
+// An item writes at most 5 code bytes: up to 7 bits were pending, a symbol
+// code has at most 21 bits and a position 14.
+constexpr int MAX_ITEM_BYTES = 5;
+std::uint32_t found[FOUND_SIZE];
+
+struct Finder {
+    int s;  // the oldest position, the next to leave
+    int r;  // the newest string in the trees
+};
+Finder finder;
+
+inline void EnterByte(int s, int b)
+{
+    ring[s] = static_cast<std::uint8_t>(b);
+    if (s < MAX_MATCH - 1)
+        ring[RING_SIZE + s] = static_cast<std::uint8_t>(b);
+}
+
+// One input byte: the oldest position leaves, b takes its place, and the
+// string at r + 1 goes in.
+[[gnu::always_inline]] inline void FeedByte(Finder& f, int b)
+{
+    DeleteMatchNode(f.s);
+    EnterByte(f.s, b);
+    f.s = (f.s + 1) & (RING_SIZE - 1);
+    f.r = (f.r + 1) & (RING_SIZE - 1);
+    found[f.r % FOUND_SIZE] = InsertMatchNode(f.r);
+}
+
+// n input bytes, two at a time where the trees allow.
+[[gnu::noinline]] void FeedBytes(const std::uint8_t* bytes, int n)
+{
+    Finder f = finder;
+    int i = 0;
+    while (i < n) {
+        const int a = (f.r + 1) & (RING_SIZE - 1);
+        const int b = (f.r + 2) & (RING_SIZE - 1);
+        const int next = (f.s + 1) & (RING_SIZE - 1);
+        if (i + 1 < n && ring[a] != ring[b] && (treeParent[next] == NO_NODE || ring[next] != ring[a])) {
+            DeleteMatchNode(f.s);
+            EnterByte(f.s, bytes[i]);
+            DeleteMatchNode(next);
+            EnterByte(next, bytes[i + 1]);
+            std::uint32_t& matchA = found[a % FOUND_SIZE];
+            std::uint32_t& matchB = found[b % FOUND_SIZE];
+            InsertTwoMatchNodes(a, b, matchA, matchB);
+            f.s = (next + 1) & (RING_SIZE - 1);
+            f.r = b;
+            i += 2;
+        } else {
+            FeedByte(f, bytes[i]);
+            ++i;
+        }
+    }
+    finder = f;
 }
 
 // ---------------------------------------------------------------------------
@@ -682,7 +866,7 @@ void ResetLzhufModule()
     std::memset(ring, 0, sizeof ring);
     std::memset(matchTree, 0, sizeof matchTree);
     std::memset(treeParent, 0, sizeof treeParent);
-    matchLength = matchPosition = 0;
+    std::memset(found, 0, sizeof found);
     std::memset(nodeCount, 0, sizeof nodeCount);
     std::memset(nodeChild, 0, sizeof nodeChild);
     std::memset(nodeParent, 0, sizeof nodeParent);
@@ -705,7 +889,8 @@ void LzhufEncode()
     InitMatchTree();
     Port port = LoadPort();
 
-    int s = 0;
+    // The coder stands at r, with len bytes of look-ahead; the finder has
+    // taken `ahead` input bytes more than the coder (see FeedBytes).
     int r = RING_START;
     std::memset(ring, ' ', RING_START);
     int len = 0;
@@ -720,41 +905,61 @@ void LzhufEncode()
     // nearest first; only the last insertion's match is used.
     for (int i = 1; i <= MAX_MATCH; ++i)
         InsertMatchNode(r - i);
-    InsertMatchNode(r);
+    const std::uint32_t first = InsertMatchNode(r);
+    found[r % FOUND_SIZE] = first;
+    finder = Finder{0, r};
+    int ahead = 0;
 
     do {
-        if (matchLength > len)
-            matchLength = static_cast<std::int16_t>(len);
-        if (matchLength <= MATCH_THRESHOLD) {
-            matchLength = 1;
+        const std::uint32_t match = found[r % FOUND_SIZE];
+        int length = MatchLengthOf(match);
+        if (length > len)
+            length = len;
+        if (length <= MATCH_THRESHOLD) {
+            length = 1;
             EncodeSymbol(port, ring[r]);
         } else {
-            EncodeSymbol(port, 255 - MATCH_THRESHOLD + matchLength);
-            EncodeMatchPosition(port, matchPosition);
+            EncodeSymbol(port, 255 - MATCH_THRESHOLD + length);
+            EncodeMatchPosition(port, MatchPositionOf(match));
         }
-        const int last = matchLength;
         int i = 0;
-        while (i < last) {
-            const int b = ReadByte(port);
-            if (b < 0)
-                break;
-            DeleteMatchNode(s);
-            ring[s] = static_cast<std::uint8_t>(b);
-            if (s < MAX_MATCH - 1)
-                ring[RING_SIZE + s] = static_cast<std::uint8_t>(b);
-            s = (s + 1) & (RING_SIZE - 1);
+        while (i < length) {
+            if (ahead == 0) {
+                // Every byte the windows hold may go to the finder at once,
+                // as long as no code byte can meet the end of the output
+                // window before the coder has taken them all.
+                std::ptrdiff_t n = port.inEnd - port.in;
+                const std::ptrdiff_t room = (port.outEnd - port.out) / MAX_ITEM_BYTES;
+                n = n < room ? n : room;
+                n = n < MAX_AHEAD ? n : MAX_AHEAD;
+                if (n == 0) {
+                    const int b = ReadByte(port);
+                    if (b < 0)
+                        break;
+                    FeedByte(finder, b);
+                    r = (r + 1) & (RING_SIZE - 1);
+                    ++i;
+                    continue;
+                }
+                FeedBytes(port.in, static_cast<int>(n));
+                ahead = static_cast<int>(n);
+            }
+            ++port.in;
+            --ahead;
             r = (r + 1) & (RING_SIZE - 1);
-            InsertMatchNode(r);
             ++i;
         }
-        // The input has ended: slide on over the look-ahead still held.
-        while (i < last) {
+        // The input has ended: slide on over the look-ahead still held,
+        // keeping every match, since the items are now cut to the bytes
+        // left.
+        while (i < length) {
             ++i;
-            DeleteMatchNode(s);
-            s = (s + 1) & (RING_SIZE - 1);
+            DeleteMatchNode(finder.s);
+            finder.s = (finder.s + 1) & (RING_SIZE - 1);
             r = (r + 1) & (RING_SIZE - 1);
+            finder.r = r;
             if (--len != 0)
-                InsertMatchNode(r);
+                found[r % FOUND_SIZE] = InsertMatchNode(r);
         }
     } while (len > 0);
 
