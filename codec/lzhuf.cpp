@@ -881,37 +881,56 @@ void LzhufDecode()
         if (w > HISTORY_SIZE - HISTORY_SLACK) [[unlikely]]
             SlideHistory(w);
 
-        // FAST ITEMS. While the input window holds some bytes beyond the
-        // next item and the output window, the size and the history have
-        // room for whole matches, no slot can fall due, so the items go
-        // without any test of the windows: the bits come from a 64-bit word
-        // topped up from the input window before each item (at least 56 bits
-        // then, and an item takes at most 21 + 8 + 6), and the bytes go to
-        // the history only and are copied to the output window at the end.
+        // FAST ITEMS. The bits come from a 64-bit word, topped up from the
+        // input window before each item to at least 56 bits (an item takes
+        // at most 21 + 8 + 6), and the bytes go to the history only; they
+        // are copied to the output window when the fast items stop. An item
+        // is decoded first without changing anything; it is kept only when
+        // it lies wholly inside both windows (and the size), so that no slot
+        // can fall due within it. Otherwise the bits go back and the item is
+        // decoded the plain way below, which calls the slots where they fall.
         //
         // The bytes that the plain decoder has read only matter when a slot
         // is called, and it reads them by a fixed rule: before taking a bit
         // or a byte at bit offset t of the code it has read (t >> 3) + 2
         // bytes. Every item ends with a bit, so after an item that ended at
-        // offset t, (t + 15) >> 3 bytes are read and 8-15 bits are in hand.
-        // Those are worked out from the 64-bit word when the fast items stop.
-        if (port.inEnd - port.in >= 16 && port.outEnd - port.out >= 2 * MAX_MATCH &&
-            DecodeTarget - produced >= 2 * MAX_MATCH) {
+        // offset t, (t + 15) >> 3 bytes are read and 8-15 bits are in hand:
+        // with `have` bits in the word and the word topped up to byte `in`,
+        // that is byte in - ((have - 8) >> 3).
+        //
+        // The top-up reads eight bytes, which near the end of the input
+        // window would lie beyond it; there the rest of the window is first
+        // copied to `tail`, followed by zeros, and decoded from there.
+        if (port.inEnd - port.in >= 2 && port.out != port.outEnd) {
+            std::uint8_t tail[32];
             const std::uint8_t* in = port.in;
-            const std::uint8_t* const inLimit = port.inEnd - 8;
+            const std::uint8_t* inEnd = port.inEnd;
+            const std::uint8_t* loadLimit = port.inEnd - 8;
+            if (port.inEnd - port.in < 16) {
+                const auto left = static_cast<std::size_t>(port.inEnd - port.in);
+                std::memset(tail, 0, sizeof tail);
+                std::memcpy(tail, port.in, left);
+                in = tail;
+                inEnd = tail + left;
+                loadLimit = tail + 16;
+            }
+            const std::uint8_t* const start = in;
             std::uint64_t word = static_cast<std::uint64_t>(bits) << 32;
             int have = count;
             const int w0 = w;
             std::int64_t room = port.outEnd - port.out;
             if (room > DecodeTarget - produced)
                 room = DecodeTarget - produced;
-            if (room > HISTORY_SIZE - HISTORY_SLACK - w)
-                room = HISTORY_SIZE - HISTORY_SLACK - w;
-            const int wLimit = w0 + static_cast<int>(room) - MAX_MATCH;
+            if (room > HISTORY_SIZE - 8 - w)
+                room = HISTORY_SIZE - 8 - w;
+            const int wEnd = w0 + static_cast<int>(room);
+            bool stopped = false;
             do {
                 word |= LoadBig64(in) >> have;
                 in += (63 - have) >> 3;
                 have |= 56;
+                const std::uint64_t wordBefore = word;
+                const int haveBefore = have;
                 const int b = static_cast<int>(word >> (64 - LOOKUP_BITS));
                 if (lookupCode[b] == 0) [[unlikely]]
                     FillLookup(b);
@@ -929,21 +948,30 @@ void LzhufDecode()
                     x = nodeChild[node];
                 }
                 const int symbol = x - LEAF_BASE;
-                CountDecodedSymbol(symbol, deep, n, b);
-                if (symbol < 256) {
-                    history[w++] = static_cast<std::uint8_t>(symbol);
-                    continue;
+                int length = 1;
+                int position = 0;
+                if (symbol >= 256) {
+                    const int top = static_cast<int>(word >> 56);
+                    const int prefix = positionTables.decodeLength[top];
+                    position = (positionTables.decodeValue[top] << 6) | static_cast<int>((word << prefix) >> 58);
+                    word <<= prefix + 6;
+                    have -= prefix + 6;
+                    length = symbol - 255 + MATCH_THRESHOLD;
                 }
-                const int top = static_cast<int>(word >> 56);
-                const int prefix = positionTables.decodeLength[top];
-                const int position =
-                    (positionTables.decodeValue[top] << 6) | static_cast<int>((word << prefix) >> 58);
-                word <<= prefix + 6;
-                have -= prefix + 6;
-                const int length = symbol - 255 + MATCH_THRESHOLD;
-                const std::uint8_t* from = history + w - position - 1;
+                if (w + length > wEnd || in - ((have - 8) >> 3) > inEnd) [[unlikely]] {
+                    word = wordBefore;
+                    have = haveBefore;
+                    stopped = true;
+                    break;
+                }
+                CountDecodedSymbol(symbol, deep, n, b);
                 std::uint8_t* to = history + w;
                 w += length;
+                if (symbol < 256) {
+                    *to = static_cast<std::uint8_t>(symbol);
+                    continue;
+                }
+                const std::uint8_t* from = to - position - 1;
                 if (length <= 8 && position + 1 >= length) [[likely]] {
                     // One word: its first length bytes are all older than
                     // the match, and what it writes past them is not kept.
@@ -958,16 +986,24 @@ void LzhufDecode()
                     for (int k = 0; k < length; ++k)
                         to[k] = from[k];
                 }
-            } while (w <= wLimit && in <= inLimit);
+            } while (in <= loadLimit);
             const std::uint8_t* next = in - ((have - 8) >> 3);
             count = have - 8 * static_cast<int>(in - next);
             bits = static_cast<std::uint32_t>(word >> 32) & ~(~std::uint32_t{0} >> count);
-            port.in = next;
+            port.in += next - start;
             const int made = w - w0;
             std::memcpy(port.out, history + w0, static_cast<std::size_t>(made));
             port.out += made;
             produced += static_cast<std::uint32_t>(made);
-            continue;
+            // An item that did not fit goes on the plain way at once; when
+            // only the top-up reached the end of the window, the rest of it
+            // is decoded from the tail.
+            if (!stopped)
+                continue;
+            if (w > HISTORY_SIZE - HISTORY_SLACK)
+                SlideHistory(w);
+            if (produced >= DecodeTarget)
+                break;
         }
 
         // ONE ITEM the plain way, every byte through ReadByte and WriteByte.
