@@ -323,8 +323,10 @@ void ResetHuffmanTree()
 // neighbour's changes places with the last node whose count is still below
 // k (all nodes from x up to that one held k - 1). Returns the node where the
 // count now stands: x, or the node it changed places with. When decoding, a
-// swap also empties the lookup entries that walk through either node.
-template <bool Decoding>
+// swap also empties the lookup entries that walk through either node; the
+// decoder passes Shallow false for a node it knows to lie deeper than the
+// lookup reaches, whose own entries there are none to empty.
+template <bool Decoding, bool Shallow = true>
 [[gnu::always_inline]] inline int CountNode(int x)
 {
     const std::uint32_t k = ++nodeCount[x];
@@ -334,7 +336,8 @@ template <bool Decoding>
     while (k > nodeCount[l + 1])
         ++l;
     if constexpr (Decoding) {
-        ForgetLookupThrough(x);
+        if constexpr (Shallow)
+            ForgetLookupThrough(x);
         ForgetLookupThrough(l);
     }
     nodeCount[x] = nodeCount[l];
@@ -659,7 +662,7 @@ inline void EncodeMatchPosition(Port& port, int v)
     int at = 0;
     for (int i = n - 1; i >= 0; --i) {
         x = deep[i];
-        at = CountNode<true>(x);
+        at = CountNode<true, false>(x);
         if (at != x) [[unlikely]]
             goto swapped;
     }
