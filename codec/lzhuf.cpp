@@ -951,16 +951,22 @@ void LzhufDecode()
                     x = nodeChild[node];
                 }
                 const int symbol = x - LEAF_BASE;
-                int length = 1;
-                int position = 0;
-                if (symbol >= 256) {
-                    const int top = static_cast<int>(word >> 56);
-                    const int prefix = positionTables.decodeLength[top];
-                    position = (positionTables.decodeValue[top] << 6) | static_cast<int>((word << prefix) >> 58);
-                    word <<= prefix + 6;
-                    have -= prefix + 6;
-                    length = symbol - 255 + MATCH_THRESHOLD;
-                }
+                // Literal and match take the same steps, so that the
+                // decoder need not guess which comes: the position is read
+                // off the next bits either way, and a literal takes none of
+                // them and writes a word that holds its byte.
+                const bool match = symbol >= 256;
+                const int top = static_cast<int>(word >> 56);
+                const int prefix = positionTables.decodeLength[top];
+                const int position =
+                    (positionTables.decodeValue[top] << 6) | static_cast<int>((word << prefix) >> 58);
+                // All ones for a match, 0 for a literal: chosen by masks, not
+                // by a branch.
+                const int matchMask = -static_cast<int>(match);
+                const int taken = (prefix + 6) & matchMask;
+                const int length = 1 + ((symbol - 256 + MATCH_THRESHOLD) & matchMask);
+                word <<= taken;
+                have -= taken;
                 if (w + length > wEnd || in - ((have - 8) >> 3) > inEnd) [[unlikely]] {
                     word = wordBefore;
                     have = haveBefore;
@@ -969,25 +975,24 @@ void LzhufDecode()
                 }
                 CountDecodedSymbol(symbol, deep, n, b);
                 std::uint8_t* to = history + w;
-                w += length;
-                if (symbol < 256) {
-                    *to = static_cast<std::uint8_t>(symbol);
-                    continue;
-                }
                 const std::uint8_t* from = to - position - 1;
-                if (length <= 8 && position + 1 >= length) [[likely]] {
-                    // One word: its first length bytes are all older than
-                    // the match, and what it writes past them is not kept.
-                    Store64(to, Load64(from));
-                } else if (position >= 7) {
-                    // Every word read lies at least eight bytes back, so it
-                    // holds only bytes already in place.
-                    for (int k = 0; k < length; k += 8)
-                        Store64(to + k, Load64(from + k));
-                } else {
-                    // The match overlaps the bytes it makes: it repeats them.
-                    for (int k = 0; k < length; ++k)
-                        to[k] = from[k];
+                w += length;
+                // A match of up to eight bytes whose bytes are all older than
+                // it is one word; what the word writes past it is not kept.
+                const std::uint64_t copied = Load64(from);
+                const auto wordMask = static_cast<std::uint64_t>(static_cast<std::int64_t>(matchMask));
+                Store64(to, (copied & wordMask) | (static_cast<std::uint64_t>(symbol) & ~wordMask));
+                if (match && (length > 8 || position + 1 < length)) [[unlikely]] {
+                    if (position >= 7) {
+                        // Every word read lies at least eight bytes back, so it
+                        // holds only bytes already in place.
+                        for (int k = 8; k < length; k += 8)
+                            Store64(to + k, Load64(from + k));
+                    } else {
+                        // The match overlaps the bytes it makes: it repeats them.
+                        for (int k = 0; k < length; ++k)
+                            to[k] = from[k];
+                    }
                 }
             } while (in <= loadLimit);
             const std::uint8_t* next = in - ((have - 8) >> 3);
