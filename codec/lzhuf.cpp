@@ -25,6 +25,10 @@
 // byte), so both sides read and write exactly when the plain step-by-step
 // algorithm does: output bytes go out as soon as eight code bits are pending,
 // and the decoder reads input bytes only when eight or fewer bits remain.
+// Bytes taken from and put into the windows are only counted when a slot is
+// called, so the decoder decodes most items ahead of that rule, from bits it
+// has looked at further on in its input window; before any slot call it
+// stands exactly where the plain decoder would (see LzhufDecode).
 #include "codec/lzhuf.h"
 
 #include <bit>
