@@ -647,6 +647,24 @@ inline void EncodeMatchPosition(Port& port, int v)
     lookupCode[b] = static_cast<std::uint16_t>((x << 4) | used);
 }
 
+// CountNode for the decoder, with the rare swap out of line, so that the
+// straight counting steps of a symbol stay short.
+template <bool Shallow>
+[[gnu::noinline]] int CountNodeOutOfLine(int x)
+{
+    return CountNode<true, Shallow>(x);
+}
+
+template <bool Shallow>
+[[gnu::always_inline]] inline int CountDecodedNode(int x)
+{
+    if (nodeCount[x] + 1u <= nodeCount[x + 1]) [[likely]] {
+        ++nodeCount[x];
+        return x;
+    }
+    return CountNodeOutOfLine<Shallow>(x);
+}
+
 // Counts decoded symbol s, the tree rebuilt first when the root has reached
 // 0x8000. The nodes walked are deep[0 .. n - 1] below the levels of lookup
 // entry b (top down), and the entry's nodes. As long as no node changes
@@ -666,7 +684,7 @@ inline void EncodeMatchPosition(Port& port, int v)
     int at = 0;
     for (int i = n - 1; i >= 0; --i) {
         x = deep[i];
-        at = CountNode<true, false>(x);
+        at = CountDecodedNode<false>(x);
         if (at != x) [[unlikely]]
             goto swapped;
     }
@@ -675,7 +693,7 @@ inline void EncodeMatchPosition(Port& port, int v)
 #pragma GCC unroll 8
         for (int i = 0; i < LOOKUP_BITS; ++i) {
             x = up[i];
-            at = CountNode<true>(x);
+            at = CountDecodedNode<true>(x);
             if (at != x) [[unlikely]]
                 goto swapped;
         }
