@@ -25,6 +25,10 @@
 // byte), so both sides read and write exactly when the plain step-by-step
 // algorithm does: output bytes go out as soon as eight code bits are pending,
 // and the decoder reads input bytes only when eight or fewer bits remain.
+// Bytes taken from and put into the windows are only counted when a slot is
+// called, so the decoder decodes most items ahead of that rule, from bits it
+// has looked at further on in its input window; before any slot call it
+// stands exactly where the plain decoder would (see LzhufDecode).
 #include "codec/lzhuf.h"
 
 #include <bit>
@@ -82,8 +86,10 @@ MatchNode matchTree[TREE_ROOTS + 256];
 std::int16_t treeParent[RING_SIZE + 1];
 
 // Huffman tree. nodeCount[627] holds 0xFFFF and stops every upward scan.
-// nodeParent[627 + s] is the leaf node of symbol s.
-std::uint16_t nodeCount[NODE_COUNT + 1];
+// nodeParent[627 + s] is the leaf node of symbol s. Past the sentinel the
+// decoder keeps spare count slots (see LookupSpare).
+constexpr int LOOKUP_BITS = 5;
+std::uint16_t nodeCount[NODE_COUNT + 1 + 2 * LOOKUP_BITS];
 std::int16_t nodeChild[NODE_COUNT];
 std::int16_t nodeParent[NODE_COUNT + SYMBOL_COUNT];
 
@@ -91,8 +97,11 @@ std::int16_t nodeParent[NODE_COUNT + SYMBOL_COUNT];
 // next LOOKUP_BITS stream bits b, holds where the walk from the root along
 // those bits stands after it has reached a leaf or used all LOOKUP_BITS
 // bits: lookupCode = (the nodeChild value reached << 4) | bits used, 0 for
-// an entry not yet filled, and lookupPath the nodes walked from the root on
-// (lookupPath[0] is the root), which the counting of the symbol needs.
+// an entry not yet filled, and lookupCount the nodes walked, in the order in
+// which counting the symbol visits them: the deepest first, the root last.
+// A walk of fewer than LOOKUP_BITS levels is padded at the front with spare
+// count slots, so that every entry lists LOOKUP_BITS + 1 nodes and the
+// counting runs the same straight steps whatever the code length.
 //
 // An entry depends only on nodeChild of the nodes it walks through. Counting
 // changes nodeChild only where two nodes change places, and those keep their
@@ -104,12 +113,33 @@ std::int16_t nodeParent[NODE_COUNT + SYMBOL_COUNT];
 //
 // Five levels measured best (3 to 8 tried): deeper entries go stale more
 // often, and refilling them costs more than walking the levels bit by bit.
-constexpr int LOOKUP_BITS = 5;
 constexpr int LOOKUP_SIZE = 1 << LOOKUP_BITS;
-constexpr int LOOKUP_PATH = 8;  // LOOKUP_BITS + 1 nodes, padded for a whole-entry copy
+constexpr int LOOKUP_PATH = 8;  // LOOKUP_BITS + 1 nodes, padded to a power of two
 static_assert(LOOKUP_PATH >= LOOKUP_BITS + 1);
 std::uint16_t lookupCode[LOOKUP_SIZE];
-std::int16_t lookupPath[LOOKUP_SIZE][LOOKUP_PATH];
+std::int16_t lookupCount[LOOKUP_SIZE][LOOKUP_PATH];
+
+// Spare count slot i stands in for a level that a short code does not have.
+// Its right neighbour holds 0xFFFF, so counting it never moves anything; each
+// padding level has its own slot, so that the counts of one symbol do not
+// wait on each other in memory.
+constexpr int LookupSpare(int i)
+{
+    return NODE_COUNT + 1 + 2 * i;
+}
+
+// Decoder history: the decoded bytes in a straight line, the last 4096 of
+// them being the window. A match copies from w - position - 1 on without
+// wrapping, and whole words may be written past w, where nothing is kept
+// yet. When w comes near the end, the window moves back to the start. The
+// ring itself is loaded from the history at the start of a decode and
+// written back at its end; history[j] stands for ring position
+// (historyBase + j) mod 4096.
+constexpr int HISTORY_SIZE = 16384;
+// Room kept after w: a whole match and a word written past it.
+constexpr int HISTORY_SLACK = MAX_MATCH + 12;
+std::uint8_t history[HISTORY_SIZE];
+std::uint32_t historyBase;
 
 // Bit buffers. inBits keeps its valid bits at the top of the word, as does
 // outBits; the counts say how many are valid / pending.
@@ -295,8 +325,10 @@ void ResetHuffmanTree()
 // neighbour's changes places with the last node whose count is still below
 // k (all nodes from x up to that one held k - 1). Returns the node where the
 // count now stands: x, or the node it changed places with. When decoding, a
-// swap also empties the lookup entries that walk through either node.
-template <bool Decoding>
+// swap also empties the lookup entries that walk through either node; the
+// decoder passes Shallow false for a node it knows to lie deeper than the
+// lookup reaches, whose own entries there are none to empty.
+template <bool Decoding, bool Shallow = true>
 [[gnu::always_inline]] inline int CountNode(int x)
 {
     const std::uint32_t k = ++nodeCount[x];
@@ -306,7 +338,8 @@ template <bool Decoding>
     while (k > nodeCount[l + 1])
         ++l;
     if constexpr (Decoding) {
-        ForgetLookupThrough(x);
+        if constexpr (Shallow)
+            ForgetLookupThrough(x);
         ForgetLookupThrough(l);
     }
     nodeCount[x] = nodeCount[l];
@@ -780,7 +813,7 @@ inline void EncodeMatchPosition(Port& port, int v)
 // Fills lookup entry b (see lookupCode) by walking down from the root.
 [[gnu::noinline]] void FillLookup(int b)
 {
-    std::int16_t* path = lookupPath[b];
+    std::int16_t path[LOOKUP_BITS + 1];
     path[0] = ROOT_NODE;
     int x = nodeChild[ROOT_NODE];
     int used = 0;
@@ -789,7 +822,87 @@ inline void EncodeMatchPosition(Port& port, int v)
         path[++used] = static_cast<std::int16_t>(node);
         x = nodeChild[node];
     } while (x < LEAF_BASE && used < LOOKUP_BITS);
+    std::int16_t* up = lookupCount[b];
+    int k = 0;
+    for (; k < LOOKUP_BITS - used; ++k)
+        up[k] = static_cast<std::int16_t>(LookupSpare(k));
+    for (int level = used; level >= 0; --level)
+        up[k++] = path[level];
     lookupCode[b] = static_cast<std::uint16_t>((x << 4) | used);
+}
+
+// CountNode for the decoder, with the rare swap out of line, so that the
+// straight counting steps of a symbol stay short.
+template <bool Shallow>
+[[gnu::noinline]] int CountNodeOutOfLine(int x)
+{
+    return CountNode<true, Shallow>(x);
+}
+
+template <bool Shallow>
+[[gnu::always_inline]] inline int CountDecodedNode(int x)
+{
+    if (nodeCount[x] + 1u <= nodeCount[x + 1]) [[likely]] {
+        ++nodeCount[x];
+        return x;
+    }
+    return CountNodeOutOfLine<Shallow>(x);
+}
+
+// Counts decoded symbol s, the tree rebuilt first when the root has reached
+// 0x8000. The nodes walked are deep[0 .. n - 1] below the levels of lookup
+// entry b (top down), and the entry's nodes. As long as no node changes
+// places, the next node up is the one the walk passed, so the counting need
+// not wait for the parent links. Swaps are rare (a few in a hundred symbols
+// on text); after one the path above is another, and the counting goes on
+// through the parent links. A rebuild invalidates the whole path.
+[[gnu::always_inline]] inline void CountDecodedSymbol(int s, const std::int16_t* deep, int n, int b)
+{
+    if (nodeCount[ROOT_NODE] == COUNT_LIMIT) [[unlikely]] {
+        RebuildHuffmanTree();
+        std::memset(lookupCode, 0, sizeof lookupCode);
+        CountUpFrom<true>(nodeParent[LEAF_BASE + s]);
+        return;
+    }
+    int x = 0;
+    int at = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        x = deep[i];
+        at = CountDecodedNode<false>(x);
+        if (at != x) [[unlikely]]
+            goto swapped;
+    }
+    {
+        const std::int16_t* up = lookupCount[b];
+#pragma GCC unroll 8
+        for (int i = 0; i < LOOKUP_BITS; ++i) {
+            x = up[i];
+            at = CountDecodedNode<true>(x);
+            if (at != x) [[unlikely]]
+                goto swapped;
+        }
+        // The root has the 0xFFFF sentinel on its right: it never moves.
+        ++nodeCount[ROOT_NODE];
+        return;
+    }
+swapped:
+    const int parent = nodeParent[at];
+    if (parent != 0)
+        CountUpFrom<true>(parent);
+}
+
+inline std::uint64_t LoadBig64(const std::uint8_t* p)
+{
+    return __builtin_bswap64(Load64(p));
+}
+
+// Moves the window (the last 4096 decoded bytes) back to the start of the
+// history.
+[[gnu::noinline]] void SlideHistory(int& w)
+{
+    std::memmove(history, history + w - RING_SIZE, RING_SIZE);
+    historyBase += static_cast<std::uint32_t>(w - RING_SIZE);
+    w = RING_SIZE;
 }
 
 // ---------------------------------------------------------------------------
@@ -871,7 +984,9 @@ void ResetLzhufModule()
     std::memset(nodeChild, 0, sizeof nodeChild);
     std::memset(nodeParent, 0, sizeof nodeParent);
     std::memset(lookupCode, 0, sizeof lookupCode);
-    std::memset(lookupPath, 0, sizeof lookupPath);
+    std::memset(lookupCount, 0, sizeof lookupCount);
+    std::memset(history, 0, sizeof history);
+    historyBase = 0;
     CodecReadByte = nullptr;
     CodecWriteByte = nullptr;
     CodecWriteSize = nullptr;
@@ -977,16 +1092,156 @@ void LzhufDecode()
         return;
     const std::uint32_t size = DecodeTarget;
     ResetHuffmanTree();
-    std::memset(ring, ' ', RING_START);
+    for (int i = 0; i < LOOKUP_BITS; ++i)
+        nodeCount[LookupSpare(i) + 1] = 0xFFFF;
+    std::memset(lookupCode, 0, sizeof lookupCode);
+    // The window before the first byte: ring positions 4036-4095, which the
+    // last stream left, then 0-4035, filled with spaces.
+    std::memcpy(history, ring + RING_START, RING_SIZE - RING_START);
+    std::memset(history + (RING_SIZE - RING_START), ' ', RING_START);
+    historyBase = RING_START;
+    int w = RING_SIZE;
+
     Port port = LoadPort();
     std::uint32_t bits = inBits;
     int count = inCount;
-    int r = RING_START;
     std::uint32_t produced = 0;
-
-    std::memset(lookupCode, 0, sizeof lookupCode);
-    std::int16_t path[NODE_COUNT + LOOKUP_PATH];
+    std::int16_t deep[NODE_COUNT];
     while (produced < DecodeTarget) {
+        if (w > HISTORY_SIZE - HISTORY_SLACK) [[unlikely]]
+            SlideHistory(w);
+
+        // FAST ITEMS. The bits come from a 64-bit word, topped up from the
+        // input window before each item to at least 56 bits (an item takes
+        // at most 21 + 8 + 6), and the bytes go to the history only; they
+        // are copied to the output window when the fast items stop. An item
+        // is decoded first without changing anything; it is kept only when
+        // it lies wholly inside both windows (and the size), so that no slot
+        // can fall due within it. Otherwise the bits go back and the item is
+        // decoded the plain way below, which calls the slots where they fall.
+        //
+        // The bytes that the plain decoder has read only matter when a slot
+        // is called, and it reads them by a fixed rule: before taking a bit
+        // or a byte at bit offset t of the code it has read (t >> 3) + 2
+        // bytes. Every item ends with a bit, so after an item that ended at
+        // offset t, (t + 15) >> 3 bytes are read and 8-15 bits are in hand:
+        // with `have` bits in the word and the word topped up to byte `in`,
+        // that is byte in - ((have - 8) >> 3).
+        //
+        // The top-up reads eight bytes, which near the end of the input
+        // window would lie beyond it; there the rest of the window is first
+        // copied to `tail`, followed by zeros, and decoded from there.
+        if (port.inEnd - port.in >= 2 && port.out != port.outEnd) {
+            std::uint8_t tail[32];
+            const std::uint8_t* in = port.in;
+            const std::uint8_t* inEnd = port.inEnd;
+            const std::uint8_t* loadLimit = port.inEnd - 8;
+            if (port.inEnd - port.in < 16) {
+                const auto left = static_cast<std::size_t>(port.inEnd - port.in);
+                std::memset(tail, 0, sizeof tail);
+                std::memcpy(tail, port.in, left);
+                in = tail;
+                inEnd = tail + left;
+                loadLimit = tail + 16;
+            }
+            const std::uint8_t* const start = in;
+            std::uint64_t word = static_cast<std::uint64_t>(bits) << 32;
+            int have = count;
+            const int w0 = w;
+            std::int64_t room = port.outEnd - port.out;
+            if (room > DecodeTarget - produced)
+                room = DecodeTarget - produced;
+            if (room > HISTORY_SIZE - 8 - w)
+                room = HISTORY_SIZE - 8 - w;
+            const int wEnd = w0 + static_cast<int>(room);
+            bool stopped = false;
+            do {
+                word |= LoadBig64(in) >> have;
+                in += (63 - have) >> 3;
+                have |= 56;
+                const std::uint64_t wordBefore = word;
+                const int haveBefore = have;
+                const int b = static_cast<int>(word >> (64 - LOOKUP_BITS));
+                if (lookupCode[b] == 0) [[unlikely]]
+                    FillLookup(b);
+                const int entry = lookupCode[b];
+                const int used = entry & 0xF;
+                int x = entry >> 4;
+                word <<= used;
+                have -= used;
+                int n = 0;
+                while (x < LEAF_BASE) {
+                    const int node = x + static_cast<int>(word >> 63);
+                    word <<= 1;
+                    --have;
+                    deep[n++] = static_cast<std::int16_t>(node);
+                    x = nodeChild[node];
+                }
+                const int symbol = x - LEAF_BASE;
+                // Literal and match take the same steps, so that the
+                // decoder need not guess which comes: the position is read
+                // off the next bits either way, and a literal takes none of
+                // them and writes a word that holds its byte.
+                const bool match = symbol >= 256;
+                const int top = static_cast<int>(word >> 56);
+                const int prefix = positionTables.decodeLength[top];
+                const int position =
+                    (positionTables.decodeValue[top] << 6) | static_cast<int>((word << prefix) >> 58);
+                // All ones for a match, 0 for a literal: chosen by masks, not
+                // by a branch.
+                const int matchMask = -static_cast<int>(match);
+                const int taken = (prefix + 6) & matchMask;
+                const int length = 1 + ((symbol - 256 + MATCH_THRESHOLD) & matchMask);
+                word <<= taken;
+                have -= taken;
+                if (w + length > wEnd || in - ((have - 8) >> 3) > inEnd) [[unlikely]] {
+                    word = wordBefore;
+                    have = haveBefore;
+                    stopped = true;
+                    break;
+                }
+                CountDecodedSymbol(symbol, deep, n, b);
+                std::uint8_t* to = history + w;
+                const std::uint8_t* from = to - position - 1;
+                w += length;
+                // A match of up to eight bytes whose bytes are all older than
+                // it is one word; what the word writes past it is not kept.
+                const std::uint64_t copied = Load64(from);
+                const auto wordMask = static_cast<std::uint64_t>(static_cast<std::int64_t>(matchMask));
+                Store64(to, (copied & wordMask) | (static_cast<std::uint64_t>(symbol) & ~wordMask));
+                if (match && (length > 8 || position + 1 < length)) [[unlikely]] {
+                    if (position >= 7) {
+                        // Every word read lies at least eight bytes back, so it
+                        // holds only bytes already in place.
+                        for (int k = 8; k < length; k += 8)
+                            Store64(to + k, Load64(from + k));
+                    } else {
+                        // The match overlaps the bytes it makes: it repeats them.
+                        for (int k = 0; k < length; ++k)
+                            to[k] = from[k];
+                    }
+                }
+            } while (in <= loadLimit);
+            const std::uint8_t* next = in - ((have - 8) >> 3);
+            count = have - 8 * static_cast<int>(in - next);
+            bits = static_cast<std::uint32_t>(word >> 32) & ~(~std::uint32_t{0} >> count);
+            port.in += next - start;
+            const int made = w - w0;
+            std::memcpy(port.out, history + w0, static_cast<std::size_t>(made));
+            port.out += made;
+            produced += static_cast<std::uint32_t>(made);
+            // An item that did not fit goes on the plain way at once; when
+            // only the top-up reached the end of the window, the rest of it
+            // is decoded from the tail.
+            if (!stopped)
+                continue;
+            if (w > HISTORY_SIZE - HISTORY_SLACK)
+                SlideHistory(w);
+            if (produced >= DecodeTarget)
+                break;
+        }
+
+        // ONE ITEM the plain way, every byte through ReadByte and WriteByte.
         // The first levels from the lookup. The refill before the first bit
         // leaves at least nine bits in hand, so the next LOOKUP_BITS bits are
         // there to look at. Taken one by one, the bits used would have read
@@ -1000,8 +1255,6 @@ void LzhufDecode()
         const int entry = lookupCode[b];
         const int used = entry & 0xF;
         int x = entry >> 4;
-        std::memcpy(path, lookupPath[b], sizeof lookupPath[b]);
-        int depth = used + 1;
         bits <<= used;
         count -= used;
         if (count < 8) {
@@ -1012,19 +1265,18 @@ void LzhufDecode()
             count += 8;
         }
         // Longer codes go on one code bit per level, keeping the path.
+        int n = 0;
         while (x < LEAF_BASE) {
             const int node = x + GetCodeBit(port, bits, count);
-            path[depth++] = static_cast<std::int16_t>(node);
+            deep[n++] = static_cast<std::int16_t>(node);
             x = nodeChild[node];
         }
         const int symbol = x - LEAF_BASE;
-        UpdateHuffmanTree<true>(
-            symbol, [&path, depth](int i) { return path[depth - 1 - i]; }, depth);
+        CountDecodedSymbol(symbol, deep, n, b);
 
         if (symbol < 256) {
             WriteByte(port, symbol);
-            ring[r] = static_cast<std::uint8_t>(symbol);
-            r = (r + 1) & (RING_SIZE - 1);
+            history[w++] = static_cast<std::uint8_t>(symbol);
             ++produced;
             continue;
         }
@@ -1032,70 +1284,30 @@ void LzhufDecode()
         int i = GetCodeByte(port, bits, count);
         const int u = positionTables.decodeValue[i];
         const int extra = positionTables.decodeLength[i] - 2;
-        if (count - extra >= 8) {
-            // None of these bits would start with eight or fewer bits in hand, so
-            // no byte would be read for them: take them at once.
-            i = (i << extra) | static_cast<int>(bits >> (32 - extra));
-            bits <<= extra;
-            count -= extra;
-        } else {
-            for (int e = extra; e > 0; --e)
-                i = (i << 1) + GetCodeBit(port, bits, count);
-        }
+        for (int e = extra; e > 0; --e)
+            i = (i << 1) + GetCodeBit(port, bits, count);
         const int position = (u << 6) | (i & 0x3F);
         const int length = symbol - 255 + MATCH_THRESHOLD;
-        int from = (r - position - 1) & (RING_SIZE - 1);
         // Damaged data may hold a match that runs past the size: its bytes up to
-        // the size reach the output, the rest still enter the ring.
+        // the size reach the output, the rest still enter the window.
         const std::uint32_t room = size - produced;
         const int emitted = static_cast<std::uint32_t>(length) < room ? length : static_cast<int>(room);
-        const int span = (length + 7) & ~7;
-        if (emitted == length && position >= 7 && port.outEnd - port.out >= span &&
-            from + span <= RING_SIZE && r + span <= RING_SIZE) [[likely]] {
-            // The copy source lies at least eight bytes back, neither side wraps
-            // and the window has room for whole words: copy eight bytes at a
-            // time. Every word read holds only bytes already in place (made by
-            // an earlier word, or older), so this gives what the byte-by-byte
-            // copy gives. The last word keeps the bytes beyond the match as
-            // they were, in the ring and in the window.
-            std::uint8_t* out = port.out;
-            int k = 0;
-            for (; k + 8 < length; k += 8) {
-                const std::uint64_t word = Load64(&ring[from + k]);
-                Store64(out + k, word);
-                Store64(&ring[r + k], word);
-            }
-            const std::uint64_t mask = ~std::uint64_t{0} >> (64 - 8 * (length - k));
-            const std::uint64_t word = Load64(&ring[from + k]) & mask;
-            Store64(out + k, word | (Load64(out + k) & ~mask));
-            Store64(&ring[r + k], word | (Load64(&ring[r + k]) & ~mask));
-            port.out = out + length;
-            r = (r + length) & (RING_SIZE - 1);
-        } else if (emitted == length && port.outEnd - port.out >= length) {
-            // The whole match fits the output window: copy without window checks.
-            // Byte by byte still, so that a match overlapping the bytes it makes
-            // repeats them.
-            std::uint8_t* out = port.out;
-            for (int k = 0; k < length; ++k) {
-                const std::uint8_t b = ring[from];
-                out[k] = b;
-                ring[r] = b;
-                from = (from + 1) & (RING_SIZE - 1);
-                r = (r + 1) & (RING_SIZE - 1);
-            }
-            port.out = out + length;
-        } else {
-            for (int k = 0; k < length; ++k) {
-                const std::uint8_t b = ring[from];
-                if (k < emitted)
-                    WriteByte(port, b);
-                ring[r] = b;
-                from = (from + 1) & (RING_SIZE - 1);
-                r = (r + 1) & (RING_SIZE - 1);
-            }
+        const int from = w - position - 1;
+        for (int k = 0; k < length; ++k) {
+            const std::uint8_t c = history[from + k];
+            if (k < emitted)
+                WriteByte(port, c);
+            history[w + k] = c;
         }
+        w += length;
         produced += static_cast<std::uint32_t>(emitted);
     }
+    // The window goes back into the ring, at the positions the plain decoder
+    // would have written it to.
+    const int start = w - RING_SIZE;
+    const int at = static_cast<int>((historyBase + static_cast<std::uint32_t>(start)) & (RING_SIZE - 1));
+    std::memcpy(ring + at, history + start, static_cast<std::size_t>(RING_SIZE - at));
+    std::memcpy(ring, history + start + (RING_SIZE - at), static_cast<std::size_t>(at));
     inBits = bits;
     inCount = count;
     StorePort(port);

@@ -2,6 +2,7 @@
 // reference on many generated inputs, round trips, and damaged input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "codec/lzhuf.h"
@@ -253,6 +254,176 @@ TEST_F(LzhufTest, ShortOrEmptyStreamsDecodeToNothing)
                   0u)
             << hex;
         EXPECT_EQ(out, Bytes(16, 0xA5));
+    }
+}
+
+// A byte source and sink whose windows have random sizes, opened anew at
+// every slot call, that logs every slot call with the bytes transferred
+// before it (window bytes included). Tiny windows make the decoder take
+// bytes one at a time, large ones let it run on; the timing of every slot
+// call must be the plain decoder's all the same.
+namespace windowed {
+
+struct Call {
+    char kind;         // 'R' read slot, 'W' write slot
+    std::size_t read;  // bytes taken before the call, the four size bytes included
+    std::size_t written;
+};
+
+const Bytes* Stream = nullptr;
+Bytes Out;
+std::size_t Read = 0;
+std::size_t Written = 0;
+const std::uint8_t* InStart = nullptr;
+std::uint8_t* OutStart = nullptr;
+std::mt19937 Rng;
+std::vector<Call> Calls;
+std::size_t StopAtCall = 0;  // set DecodeTarget to 0 at this slot call (1-based), 0 never
+
+std::size_t WindowSize()
+{
+    switch (Rng() % 4) {
+    case 0:
+        return 0;
+    case 1:
+        return Rng() % 24;
+    case 2:
+        return Rng() % 200;
+    default:
+        return Rng() % 3000;
+    }
+}
+
+void Settle()
+{
+    Read += static_cast<std::size_t>(CodecInNext - InStart);
+    Written += static_cast<std::size_t>(CodecOutNext - OutStart);
+}
+
+void Open()
+{
+    const std::size_t inLeft = Read < Stream->size() ? Stream->size() - Read : 0;
+    const std::size_t in = std::min(WindowSize(), inLeft);
+    const std::size_t out = std::min(WindowSize(), Out.size() - Written);
+    InStart = CodecInNext = Stream->data() + (Read < Stream->size() ? Read : Stream->size());
+    CodecInEnd = InStart + in;
+    OutStart = CodecOutNext = Out.data() + Written;
+    CodecOutEnd = OutStart + out;
+}
+
+void Log(char kind)
+{
+    Calls.push_back({kind, Read, Written});
+    if (Calls.size() == StopAtCall)
+        DecodeTarget = 0;
+}
+
+std::int16_t ReadSlot()
+{
+    Settle();
+    Log('R');
+    const int b = Read < Stream->size() ? (*Stream)[Read] : -1;
+    ++Read;
+    Open();
+    return static_cast<std::int16_t>(b);
+}
+
+void WriteSlot(std::int32_t b)
+{
+    Settle();
+    Log('W');
+    Out[Written++] = static_cast<std::uint8_t>(b);
+    Open();
+}
+
+std::uint32_t SizeSlot()
+{
+    Read = 4;
+    Open();
+    return DeclaredSize(*Stream);
+}
+
+}  // namespace windowed
+
+TEST_F(LzhufTest, DecoderCallsItsSlotsWhereThePlainDecoderTransfers)
+{
+    struct Case {
+        const char* name;
+        Bytes stream;
+    };
+    Bytes truncated = Encode(samples::EnglishText(30000, 4));
+    truncated.resize(truncated.size() - 3000);
+    const Case cases[] = {
+        {"text", Encode(samples::EnglishText(70000, 2))},
+        {"machine code", Encode(samples::MachineCode(60000, 3))},
+        {"random bytes", Encode(samples::RandomBytes(40000, 4))},
+        {"deep tree", Encode(samples::DeepTreeBytes(100000, 5))},
+        {"runs", Encode(Bytes(20000, 'x'))},
+        {"stream cut short", truncated},
+    };
+    for (const Case& c : cases) {
+        for (int round = 0; round < 6; ++round) {
+            SCOPED_TRACE(std::string(c.name) + " round " + std::to_string(round));
+            const std::uint32_t size = DeclaredSize(c.stream);
+            const std::size_t stopAt = round < 3 ? 0 : 5 + 37 * static_cast<std::size_t>(round);
+
+            // The plain decoder: the order of its reads and writes, and at
+            // which transfer the target goes to 0.
+            std::string order;
+            Bytes expected;
+            std::uint32_t target = size;
+            std::size_t pos = 4;
+            ResetLzhufModule();
+            reference::ResetAll();
+            windowed::Rng.seed(static_cast<unsigned>(round));
+            windowed::Stream = &c.stream;
+            windowed::Out.assign(size + 64, 0);
+            windowed::Read = windowed::Written = 0;
+            windowed::Calls.clear();
+            windowed::StopAtCall = stopAt;
+            ResetCodecState();
+            CodecReadByte = windowed::ReadSlot;
+            CodecWriteByte = windowed::WriteSlot;
+            CodecReadSize = windowed::SizeSlot;
+            LzhufDecode();
+            windowed::Settle();
+
+            // Where the production decoder stopped, the plain one stops too:
+            // at the same transfer, found from the production log.
+            std::size_t stopIndex = std::string::npos;
+            if (stopAt != 0 && windowed::Calls.size() >= stopAt) {
+                const windowed::Call& s = windowed::Calls[stopAt - 1];
+                stopIndex = (s.read - 4) + s.written;
+            }
+            reference::DecodeWith(
+                [&]() -> int {
+                    if (order.size() == stopIndex)
+                        target = 0;
+                    order += 'R';
+                    return pos < c.stream.size() ? c.stream[pos++] : -1;
+                },
+                [&](int b) {
+                    if (order.size() == stopIndex)
+                        target = 0;
+                    order += 'W';
+                    expected.push_back(static_cast<std::uint8_t>(b));
+                },
+                size, &target);
+            if (expected.size() > size)
+                expected.resize(size);
+
+            std::vector<std::size_t> readsBefore(order.size() + 1, 0);
+            for (std::size_t i = 0; i < order.size(); ++i)
+                readsBefore[i + 1] = readsBefore[i] + (order[i] == 'R');
+            for (const windowed::Call& call : windowed::Calls) {
+                const std::size_t index = (call.read - 4) + call.written;
+                ASSERT_LT(index, order.size());
+                ASSERT_EQ(order[index], call.kind) << "transfer " << index;
+                ASSERT_EQ(readsBefore[index], call.read - 4) << "transfer " << index;
+            }
+            EXPECT_EQ(windowed::Read - 4, readsBefore[order.size()]);
+            EXPECT_TRUE(Bytes(windowed::Out.begin(), windowed::Out.begin() + windowed::Written) == expected);
+        }
     }
 }
 
