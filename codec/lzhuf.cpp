@@ -613,7 +613,7 @@ std::uint32_t InsertMatchNode(int r)
     matchB = EndDescent(wb);
 }
 
-void DeleteMatchNode(int p)
+[[gnu::always_inline]] inline void DeleteMatchNode(int p)
 {
     if (treeParent[p] == NO_NODE)
         return;

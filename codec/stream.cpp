@@ -107,7 +107,7 @@ void SettleWindows()
 // the next yield and without starting a block operation: input up to the
 // end mark (none once the input has ended or failed), output up to the byte
 // before the limit. The counted transfers left before the next yield are
-// shared between them, the larger part to the side that moves more bytes.
+// shared between them as the codec on the other side works best.
 // How large the windows are is never seen outside: only the transfers that
 // fall due outside them are.
 void OpenWindows()
@@ -115,7 +115,11 @@ void OpenWindows()
     std::int32_t budget = YIELD_INTERVAL - 1 - TrafficCounter;
     std::int32_t inAvailable = (InputEnded || StreamFailed) ? 0 : EndMark - ReadPosition;
     std::int32_t outAvailable = WriteLimit - 1 - WritePosition;
-    std::int32_t inShare = Compressing ? budget - budget / 4 : budget / 4;
+    // The encoder takes input bytes ahead of its coder only as long as the
+    // output window has room for five code bytes per byte taken ahead, so
+    // compressing gives the input window three eighths of the budget, which
+    // keeps the output window roomy until the input window is used up.
+    std::int32_t inShare = Compressing ? budget * 3 / 8 : budget / 4;
     if (!Compressing && WindowInBytes + WindowOutBytes >= 4096) {
         // How many code bytes a decoded byte takes depends on the data, so
         // the shares follow what the windows have carried so far, the input
