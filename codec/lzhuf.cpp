@@ -26,9 +26,11 @@
 // algorithm does: output bytes go out as soon as eight code bits are pending,
 // and the decoder reads input bytes only when eight or fewer bits remain.
 // Bytes taken from and put into the windows are only counted when a slot is
-// called, so the decoder decodes most items ahead of that rule, from bits it
-// has looked at further on in its input window; before any slot call it
-// stands exactly where the plain decoder would (see LzhufDecode).
+// called, so both sides work ahead of that rule inside the windows: the
+// encoder's match finder takes input bytes before its coder gets to them
+// (see the match finder), and the decoder decodes most items from bits it
+// has looked at further on in its input window (see LzhufDecode). Before any
+// slot call each side stands exactly where the plain one would.
 #include "codec/lzhuf.h"
 
 #include <bit>
