@@ -1040,6 +1040,14 @@ void LzhufEncode()
             EncodeMatchPosition(port, MatchPositionOf(match));
         }
         int i = 0;
+        if (ahead >= length) [[likely]] {
+            // The finder has taken all of the item's bytes already: the
+            // coder passes them at once instead of one by one.
+            port.in += length;
+            ahead -= length;
+            r = (r + length) & (RING_SIZE - 1);
+            i = length;
+        }
         while (i < length) {
             if (ahead == 0) {
                 // Every byte the windows hold may go to the finder at once,
