@@ -673,9 +673,21 @@ constexpr int FOUND_SIZE = 128;
 // The most bytes the finder takes ahead of the coder.
 constexpr int MAX_AHEAD = 96;
 static_assert(MAX_AHEAD < FOUND_SIZE);
-// An item writes at most 5 code bytes: up to 7 bits were pending, a symbol
-// code has at most 21 bits and a position 14.
-constexpr int MAX_ITEM_BYTES = 5;
+// The code bits of an item: a symbol code has at most 21 bits, a position 14.
+// A literal takes one input byte and a match at least three, so items that
+// take k input bytes write at most 21 k bits, and the item that takes the
+// last of them at most 35.
+constexpr int MAX_SYMBOL_BITS = 21;
+constexpr int MAX_POSITION_BITS = 14;
+
+// How many input bytes the finder may take ahead of the coder: the coder's
+// items until it has taken them all must fit into the room left in the
+// output window, together with the bits pending.
+inline std::ptrdiff_t AheadRoom(const Port& port)
+{
+    const std::ptrdiff_t bits = 8 * (port.outEnd - port.out) - outCount - MAX_POSITION_BITS;
+    return bits > 0 ? bits / MAX_SYMBOL_BITS : 0;
+}
 std::uint32_t found[FOUND_SIZE];
 
 struct Finder {
@@ -1054,7 +1066,7 @@ void LzhufEncode()
                 // as long as no code byte can meet the end of the output
                 // window before the coder has taken them all.
                 std::ptrdiff_t n = port.inEnd - port.in;
-                const std::ptrdiff_t room = (port.outEnd - port.out) / MAX_ITEM_BYTES;
+                const std::ptrdiff_t room = AheadRoom(port);
                 n = n < room ? n : room;
                 n = n < MAX_AHEAD ? n : MAX_AHEAD;
                 if (n == 0) {
