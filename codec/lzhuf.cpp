@@ -368,30 +368,29 @@ inline void CountUpFrom(int x)
     } while (x != 0);
 }
 
-// Counts symbol s after it was coded or decoded, the tree rebuilt first
-// when the root has reached 0x8000. up(i), i = 0 .. n - 1, are the nodes from
-// the symbol's leaf to the root as the coder just walked them; as long as no
+// Counts symbol s after the encoder coded it, the tree rebuilt first when
+// the root has reached 0x8000. up(i), i = 0 .. n - 1, are the nodes from the
+// symbol's leaf to the root as the coder just walked them; as long as no
 // node changes places, the next node up is the one the coder walked, so the
 // counting need not wait for the parent links. Swaps are rare (a few in a
 // hundred symbols); after one the path above is another, and the counting
 // goes on through the parent links. A rebuild invalidates the whole path.
-template <bool Decoding, typename Path>
+// (The decoder counts along its lookup paths: CountDecodedSymbol.)
+template <typename Path>
 [[gnu::always_inline]] inline void UpdateHuffmanTree(int s, Path up, int n)
 {
     if (nodeCount[ROOT_NODE] == COUNT_LIMIT) [[unlikely]] {
         RebuildHuffmanTree();
-        if constexpr (Decoding)
-            std::memset(lookupCode, 0, sizeof lookupCode);
-        CountUpFrom<Decoding>(nodeParent[LEAF_BASE + s]);
+        CountUpFrom<false>(nodeParent[LEAF_BASE + s]);
         return;
     }
     for (int i = 0; i < n; ++i) {
         const int x = up(i);
-        const int at = CountNode<Decoding>(x);
+        const int at = CountNode<false>(x);
         if (at != x) [[unlikely]] {
             const int parent = nodeParent[at];
             if (parent != 0)
-                CountUpFrom<Decoding>(parent);
+                CountUpFrom<false>(parent);
             return;
         }
     }
@@ -777,7 +776,7 @@ inline void EnterByte(int s, int b)
     } while (k != ROOT_NODE);
     path[n] = ROOT_NODE;
     PutCodeBits(port, n, code);
-    UpdateHuffmanTree<false>(
+    UpdateHuffmanTree(
         s, [&path](int i) { return path[i]; }, n + 1);
 }
 
