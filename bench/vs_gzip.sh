@@ -1,11 +1,14 @@
 #!/bin/bash
 # Times the saverpack tool against gzip on the codec benchmark's 1 MiB of
 # English-like text, file to file, in one run: `saverpack compress` against
-# `gzip -6`, and `saverpack decompress` against `gzip -d`. Prints the mean
+# `gzip -6`, and `saverpack decompress` against `gzip -d`. Prints the median
 # times and the speed ratios (gzip's time divided by saverpack's, so above 1
-# means saverpack is faster). Uses hyperfine when present, else a timed loop.
+# means saverpack is faster). The four commands take turns, run after run
+# (no shell in between; gzip writes through an opened file as a shell
+# redirection would), so that a slow spell of a shared machine slows all of
+# them alike, and the median leaves out the runs it slowed most.
 #
-#   bash bench/vs_gzip.sh [BUILD_DIR] [INPUT]    (default build/native, the text)
+#   bash bench/vs_gzip.sh [BUILD_DIR] [INPUT] [RUNS]  (default build/native, the text, 40)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build/native}
@@ -22,27 +25,30 @@ gzip -6 -c "$in" >"$work/in.gz"
 cmp -s "$in" "$work/back" || { echo "saverpack round trip differs" >&2; exit 1; }
 echo "input: $(basename "$in"), $(stat -c %s "$in") bytes; gzip -6: $(stat -c %s "$work/in.gz"), saverpack: $(stat -c %s "$work/in.rc")"
 
-commands=(
-    "gzip -6 -c '$in' >'$work/o.gz'"
-    "'$tool' compress '$in' '$work/o.rc'"
-    "gzip -d -c '$work/in.gz' >'$work/o1'"
-    "'$tool' decompress '$work/in.rc' '$work/o2'"
-)
-declare -a mean
-if command -v hyperfine >/dev/null 2>&1; then
-    hyperfine --warmup 5 --runs 40 --export-json "$work/times.json" "${commands[@]}" >/dev/null 2>&1
-    mapfile -t mean < <(python3 -c "import json,sys; [print(r['mean']) for r in json.load(open(sys.argv[1]))['results']]" "$work/times.json")
-else
-    for c in "${commands[@]}"; do
-        bash -c "$c"
-        start=$(date +%s%N)
-        for _ in $(seq 40); do bash -c "$c"; done
-        mean+=("$(( ($(date +%s%N) - start) / 40 ))e-9")
-    done
-fi
-python3 - "${mean[@]}" <<'PY'
-import sys
-gz, sc, gd, sd = (float(x) for x in sys.argv[1:5])
+python3 - "$tool" "$in" "$work" "${3:-40}" <<'PY'
+import statistics, subprocess, sys, time
+tool, source, work, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+commands = [
+    (["gzip", "-6", "-c", source], f"{work}/o.gz"),
+    ([tool, "compress", source, f"{work}/o.rc"], None),
+    (["gzip", "-d", "-c", f"{work}/in.gz"], f"{work}/o1"),
+    ([tool, "decompress", f"{work}/in.rc", f"{work}/o2"], None),
+]
+def run(argv, out):
+    start = time.perf_counter()
+    if out is None:
+        subprocess.run(argv, check=True)
+    else:
+        with open(out, "wb") as f:
+            subprocess.run(argv, stdout=f, check=True)
+    return time.perf_counter() - start
+times = [[] for _ in commands]
+for turn in range(runs + 5):
+    for i, (argv, out) in enumerate(commands):
+        t = run(argv, out)
+        if turn >= 5:  # the first turns warm the caches up
+            times[i].append(t)
+gz, sc, gd, sd = (statistics.median(t) for t in times)
 print(f"compress:   gzip -6 {gz*1e3:7.2f} ms   saverpack {sc*1e3:7.2f} ms   ratio {gz/sc:.2f}x")
 print(f"decompress: gzip -d {gd*1e3:7.2f} ms   saverpack {sd*1e3:7.2f} ms   ratio {gd/sd:.2f}x")
 PY
