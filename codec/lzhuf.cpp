@@ -667,7 +667,6 @@ std::uint32_t InsertMatchNode(int r)
 // goes in when it is in no tree or in another tree than that string.
 // ---------------------------------------------------------------------------
 
-// Matches of the insertions the coder has not reached yet, by position.
 constexpr int FOUND_SIZE = 128;
 // The most bytes the finder takes ahead of the coder.
 constexpr int MAX_AHEAD = 96;
@@ -687,6 +686,8 @@ inline std::ptrdiff_t AheadRoom(const Port& port)
     const std::ptrdiff_t bits = 8 * (port.outEnd - port.out) - outCount - MAX_POSITION_BITS;
     return bits > 0 ? bits / MAX_SYMBOL_BITS : 0;
 }
+
+// Matches of the insertions the coder has not reached yet, by position.
 std::uint32_t found[FOUND_SIZE];
 
 struct Finder {

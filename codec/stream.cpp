@@ -107,7 +107,7 @@ void SettleWindows()
 // the next yield and without starting a block operation: input up to the
 // end mark (none once the input has ended or failed), output up to the byte
 // before the limit. The counted transfers left before the next yield are
-// shared between them as the codec on the other side works best.
+// shared between them as suits the codec's side that is running (below).
 // How large the windows are is never seen outside: only the transfers that
 // fall due outside them are.
 void OpenWindows()
@@ -116,9 +116,10 @@ void OpenWindows()
     std::int32_t inAvailable = (InputEnded || StreamFailed) ? 0 : EndMark - ReadPosition;
     std::int32_t outAvailable = WriteLimit - 1 - WritePosition;
     // The encoder takes input bytes ahead of its coder only as long as the
-    // output window has room for five code bytes per byte taken ahead, so
-    // compressing gives the input window three eighths of the budget, which
-    // keeps the output window roomy until the input window is used up.
+    // output window has room for the code its items may write meanwhile (up
+    // to 21 bits per byte taken ahead), so compressing gives the input window
+    // three eighths of the budget, which keeps the output window roomy until
+    // the input window is used up.
     std::int32_t inShare = Compressing ? budget * 3 / 8 : budget / 4;
     if (!Compressing && WindowInBytes + WindowOutBytes >= 4096) {
         // How many code bytes a decoded byte takes depends on the data, so
