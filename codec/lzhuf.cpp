@@ -54,7 +54,7 @@ std::uint32_t DecodeTarget = 0;
 
 namespace {
 
-// Roots of the 256 match trees: matchTree[TREE_ROOTS + b].right.
+// Roots of the 256 match trees: matchTree[TREE_ROOTS + b].link[RIGHT].
 constexpr int TREE_ROOTS = RING_SIZE + 1;
 constexpr int LEAF_BASE = NODE_COUNT;  // nodeChild of a leaf is 627 + symbol
 // The string compare reads whole 8-byte words, a few bytes past the end of a
@@ -79,9 +79,12 @@ std::uint8_t ring[RING_BYTES];
 // position. (Links of 64 bits that also carried bytes 1-6 of the string they
 // lead to spared that second load, but made the trees 70 KB, so that steps
 // waited on the second-level cache: the encoder took 10-14% longer.)
+// A node's links are indexed by side, so that a side that data decide
+// picks a link by address rather than by a branch.
+constexpr int LEFT = 0;   // the strings that come before the node's
+constexpr int RIGHT = 1;  // the strings that come after it, or equal it
 struct MatchNode {
-    std::uint16_t left;
-    std::uint16_t right;
+    std::uint16_t link[2];
 };
 static_assert(sizeof(MatchNode) == 4);
 MatchNode matchTree[TREE_ROOTS + 256];
@@ -402,7 +405,7 @@ template <typename Path>
 void InitMatchTree()
 {
     for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i)
-        matchTree[i].right = NO_NODE;
+        matchTree[i].link[RIGHT] = NO_NODE;
     for (int i = 0; i < RING_SIZE; ++i)
         treeParent[i] = NO_NODE;
 }
@@ -429,7 +432,7 @@ inline std::uint64_t Word(const std::uint8_t* p)
 // The link through which the parent of p reaches it.
 inline std::uint16_t& LinkTo(int parent, int p)
 {
-    return matchTree[parent].right == p ? matchTree[parent].right : matchTree[parent].left;
+    return matchTree[parent].link[matchTree[parent].link[RIGHT] == p];
 }
 
 // A match as the finder reports it: (length << 12) | position value, with
@@ -505,8 +508,8 @@ inline std::size_t Nearness(std::size_t node, std::size_t r)
     const MatchNode node = matchTree[p];
     treeParent[r] = treeParent[p];
     matchTree[r] = node;
-    treeParent[node.left] = static_cast<std::int16_t>(r);
-    treeParent[node.right] = static_cast<std::int16_t>(r);
+    treeParent[node.link[LEFT]] = static_cast<std::int16_t>(r);
+    treeParent[node.link[RIGHT]] = static_cast<std::int16_t>(r);
     LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(r);
     treeParent[p] = NO_NODE;
 }
@@ -526,7 +529,7 @@ struct RingStep {
         ReplaceMatchNode(static_cast<int>(r), static_cast<int>(node));
         return {NO_NODE, MAX_MATCH};
     }
-    return {agreement.above ? matchTree[node].right : matchTree[node].left,
+    return {matchTree[node].link[agreement.above],
             static_cast<std::size_t>(agreement.length)};
 }
 
@@ -535,16 +538,16 @@ struct RingStep {
     w.head = Word(ring + r + 1);
     w.r = static_cast<std::size_t>(r);
     w.node = TREE_ROOTS + ring[r];
-    w.next = matchTree[w.node].right;
+    w.next = matchTree[w.node].link[RIGHT];
     w.best = (MATCH_THRESHOLD << 12) | (RING_SIZE - 1);
-    matchTree[r].left = matchTree[r].right = NO_NODE;
+    matchTree[r].link[LEFT] = matchTree[r].link[RIGHT] = NO_NODE;
 }
 
 [[gnu::always_inline]] inline void StepDescent(Descent& w)
 {
     const std::size_t node = w.next;
-    const std::size_t left = matchTree[node].left;
-    const std::size_t right = matchTree[node].right;
+    const std::size_t left = matchTree[node].link[LEFT];
+    const std::size_t right = matchTree[node].link[RIGHT];
     const std::uint64_t other = Word(ring + 1 + node);
     w.node = node;
     std::size_t length;
@@ -576,11 +579,13 @@ struct RingStep {
         bool above = root | (w.head > other);
         if ((w.head == other) & !root) [[unlikely]]
             above = CompareOnFrom(9, w.r, p).above;
-        (above ? matchTree[p].right : matchTree[p].left) = static_cast<std::uint16_t>(w.r);
+        matchTree[p].link[above] = static_cast<std::uint16_t>(w.r);
         treeParent[w.r] = static_cast<std::int16_t>(p);
     }
     const std::size_t position = (RING_SIZE - 1) - (w.best & (RING_SIZE - 1));
-    return static_cast<std::uint32_t>(((length > MATCH_THRESHOLD ? length : 0) << 12) | position);
+    // Whether anything was found is as good as random too: a mask.
+    const std::size_t kept = length & -static_cast<std::size_t>(length > MATCH_THRESHOLD);
+    return static_cast<std::uint32_t>((kept << 12) | position);
 }
 
 // Inserts the string at r into its tree; returns the match found on the way.
@@ -620,26 +625,26 @@ std::uint32_t InsertMatchNode(int r)
         return;
     MatchNode& node = matchTree[p];
     int q;
-    const bool noRight = node.right == NO_NODE;
-    if (noRight | (node.left == NO_NODE)) {
+    const bool noRight = node.link[RIGHT] == NO_NODE;
+    if (noRight | (node.link[LEFT] == NO_NODE)) {
         // At most one child, which takes p's place (one test, not two).
-        q = noRight ? node.left : node.right;
+        q = noRight ? node.link[LEFT] : node.link[RIGHT];
     } else {
         // Two children: the rightmost node of the left subtree takes p's place.
-        q = node.left;
-        if (matchTree[q].right != NO_NODE) {
+        q = node.link[LEFT];
+        if (matchTree[q].link[RIGHT] != NO_NODE) {
             do {
-                q = matchTree[q].right;
-            } while (matchTree[q].right != NO_NODE);
+                q = matchTree[q].link[RIGHT];
+            } while (matchTree[q].link[RIGHT] != NO_NODE);
             MatchNode& moved = matchTree[q];
             const int movedParent = treeParent[q];
-            matchTree[movedParent].right = moved.left;
-            treeParent[moved.left] = static_cast<std::int16_t>(movedParent);
-            moved.left = node.left;
-            treeParent[node.left] = static_cast<std::int16_t>(q);
+            matchTree[movedParent].link[RIGHT] = moved.link[LEFT];
+            treeParent[moved.link[LEFT]] = static_cast<std::int16_t>(movedParent);
+            moved.link[LEFT] = node.link[LEFT];
+            treeParent[node.link[LEFT]] = static_cast<std::int16_t>(q);
         }
-        matchTree[q].right = node.right;
-        treeParent[node.right] = static_cast<std::int16_t>(q);
+        matchTree[q].link[RIGHT] = node.link[RIGHT];
+        treeParent[node.link[RIGHT]] = static_cast<std::int16_t>(q);
     }
     treeParent[q] = treeParent[p];
     LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(q);
