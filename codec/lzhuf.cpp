@@ -90,6 +90,19 @@ static_assert(sizeof(MatchNode) == 4);
 MatchNode matchTree[TREE_ROOTS + 256];
 std::int16_t treeParent[RING_SIZE + 1];
 
+// The nodes of each tree in string order, as a list linked both ways: a
+// node's neighbours are the strings just before and just after its own. The
+// root heads its tree's list (its `after` is the first node); NO_NODE ends
+// it and takes the writes made past the end. A node with two children is
+// replaced, when it leaves, by the node just before it, the rightmost of
+// its left subtree: the list names it at once, where a walk down the right
+// links would take a chain of loads and end at an unforeseeable depth.
+struct TreeOrder {
+    std::uint16_t before;
+    std::uint16_t after;
+};
+TreeOrder treeOrder[TREE_ROOTS + 256];
+
 // Huffman tree. nodeCount[627] holds 0xFFFF and stops every upward scan.
 // nodeParent[627 + s] is the leaf node of symbol s. Past the sentinel the
 // decoder keeps spare count slots (see LookupSpare).
@@ -404,10 +417,13 @@ template <typename Path>
 // ---------------------------------------------------------------------------
 void InitMatchTree()
 {
-    for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i)
+    for (int i = TREE_ROOTS; i < TREE_ROOTS + 256; ++i) {
         matchTree[i].link[RIGHT] = NO_NODE;
+        treeOrder[i].after = NO_NODE;
+    }
     for (int i = 0; i < RING_SIZE; ++i)
         treeParent[i] = NO_NODE;
+    matchTree[NO_NODE].link[LEFT] = matchTree[NO_NODE].link[RIGHT] = NO_NODE;
 }
 
 inline std::uint64_t Load64(const std::uint8_t* p)
@@ -427,6 +443,21 @@ inline void Store64(std::uint8_t* p, std::uint64_t v)
 inline std::uint64_t Word(const std::uint8_t* p)
 {
     return __builtin_bswap64(Load64(p));
+}
+
+// a when c holds, else b, by a conditional move: for conditions as good as
+// random, where a branch would be mispredicted half the time. (GCC turns
+// such choices back into branches when several of them meet, even when told
+// that they are unpredictable, so on x86 the move is written out.)
+[[gnu::always_inline]] inline std::size_t Choose(bool c, std::size_t a, std::size_t b)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    const std::size_t taken = c;
+    asm("test %[c], %[c]\n\tcmovnz %[a], %[b]" : [b] "+r"(b) : [c] "r"(taken), [a] "rm"(a) : "cc");
+    return b;
+#else
+    return __builtin_expect_with_probability(c, 1, 0.5) ? a : b;
+#endif
 }
 
 // The link through which the parent of p reaches it.
@@ -512,6 +543,10 @@ inline std::size_t Nearness(std::size_t node, std::size_t r)
     treeParent[node.link[RIGHT]] = static_cast<std::int16_t>(r);
     LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(r);
     treeParent[p] = NO_NODE;
+    const TreeOrder order = treeOrder[p];
+    treeOrder[r] = order;
+    treeOrder[order.before].after = static_cast<std::uint16_t>(r);
+    treeOrder[order.after].before = static_cast<std::uint16_t>(r);
 }
 
 // The rest of a step whose first eight bytes after the first agree: the
@@ -581,6 +616,15 @@ struct RingStep {
             above = CompareOnFrom(9, w.r, p).above;
         matchTree[p].link[above] = static_cast<std::uint16_t>(w.r);
         treeParent[w.r] = static_cast<std::int16_t>(p);
+        // A new leaf right of p comes just after p, one left of p just
+        // before it (the root stands before every string of its tree).
+        const std::uint16_t r = static_cast<std::uint16_t>(w.r);
+        const TreeOrder near = treeOrder[p];
+        const std::size_t before = above ? p : near.before;
+        const std::size_t after = above ? near.after : p;
+        treeOrder[r] = {static_cast<std::uint16_t>(before), static_cast<std::uint16_t>(after)};
+        treeOrder[before].after = r;
+        treeOrder[after].before = r;
     }
     const std::size_t position = (RING_SIZE - 1) - (w.best & (RING_SIZE - 1));
     // Whether anything was found is as good as random too: a mask.
@@ -619,35 +663,39 @@ std::uint32_t InsertMatchNode(int r)
     matchB = EndDescent(wb);
 }
 
+// Takes the oldest string out of its tree. Which case a node is in (a leaf,
+// one child, two children; the node just before it its left child or deeper)
+// is as good as random, and each branch on it used to cost a pipeline flush
+// in about one deletion in three, so every case runs the same stores: a node
+// q takes p's place (the one child, or the node just before p when it has
+// two, or NO_NODE), and each store that a case does not need goes where it
+// changes nothing: into p itself, which is leaving, into NO_NODE's slots, or
+// a value back where it was. A parent written for q early is overwritten at
+// the end. NO_NODE's links stay NO_NODE for this.
 [[gnu::always_inline]] inline void DeleteMatchNode(int p)
 {
-    if (treeParent[p] == NO_NODE)
+    const std::size_t parent = static_cast<std::uint16_t>(treeParent[p]);
+    if (parent == NO_NODE)
         return;
-    MatchNode& node = matchTree[p];
-    int q;
-    const bool noRight = node.link[RIGHT] == NO_NODE;
-    if (noRight | (node.link[LEFT] == NO_NODE)) {
-        // At most one child, which takes p's place (one test, not two).
-        q = noRight ? node.link[LEFT] : node.link[RIGHT];
-    } else {
-        // Two children: the rightmost node of the left subtree takes p's place.
-        q = node.link[LEFT];
-        if (matchTree[q].link[RIGHT] != NO_NODE) {
-            do {
-                q = matchTree[q].link[RIGHT];
-            } while (matchTree[q].link[RIGHT] != NO_NODE);
-            MatchNode& moved = matchTree[q];
-            const int movedParent = treeParent[q];
-            matchTree[movedParent].link[RIGHT] = moved.link[LEFT];
-            treeParent[moved.link[LEFT]] = static_cast<std::int16_t>(movedParent);
-            moved.link[LEFT] = node.link[LEFT];
-            treeParent[node.link[LEFT]] = static_cast<std::int16_t>(q);
-        }
-        matchTree[q].link[RIGHT] = node.link[RIGHT];
-        treeParent[node.link[RIGHT]] = static_cast<std::int16_t>(q);
-    }
-    treeParent[q] = treeParent[p];
-    LinkTo(treeParent[p], p) = static_cast<std::uint16_t>(q);
+    const TreeOrder order = treeOrder[p];
+    treeOrder[order.before].after = order.after;
+    treeOrder[order.after].before = order.before;
+    const std::size_t left = matchTree[p].link[LEFT];
+    const std::size_t right = matchTree[p].link[RIGHT];
+    const bool both = (left != NO_NODE) & (right != NO_NODE);
+    const std::size_t q = Choose(both, order.before, Choose(left == NO_NODE, right, left));
+    const std::size_t qParent = static_cast<std::uint16_t>(treeParent[q]);
+    const std::size_t qLeft = matchTree[q].link[LEFT];
+    const std::size_t qRight = matchTree[q].link[RIGHT];
+    const bool deep = both & (q != left);
+    matchTree[Choose(deep, qParent, p)].link[RIGHT] = static_cast<std::uint16_t>(qLeft);
+    treeParent[qLeft] = static_cast<std::int16_t>(Choose(deep, qParent, q));
+    matchTree[q].link[LEFT] = static_cast<std::uint16_t>(Choose(deep, left, qLeft));
+    treeParent[left] = static_cast<std::int16_t>(q);
+    matchTree[q].link[RIGHT] = static_cast<std::uint16_t>(Choose(both, right, qRight));
+    treeParent[right] = static_cast<std::int16_t>(q);
+    treeParent[q] = static_cast<std::int16_t>(parent);
+    LinkTo(static_cast<int>(parent), p) = static_cast<std::uint16_t>(q);
     treeParent[p] = NO_NODE;
 }
 
