@@ -26,12 +26,12 @@
 // TRAFFIC. Byte reads and writes that start no block operation are counted,
 // and every 1024th calls YieldHook. The codec takes most bytes straight from
 // byte windows over the two buffers (see codec/lzhuf.h); a window never
-// reaches a byte whose transfer would start a block operation or be the
-// 1024th counted one, so those always come through ReadStreamByte and
-// WriteStreamByte, which first count what the windows handed over since
-// they were opened ("settle"), then do the byte one at a time as below,
-// then open new windows. YieldHook is thus called at exactly the transfers
-// where a byte-by-byte stream calls it.
+// reaches a byte whose transfer would start a block operation, nor, while a
+// YieldHook is set, the 1024th counted one, so those always come through
+// ReadStreamByte and WriteStreamByte, which first count what the windows
+// handed over since they were opened ("settle"), then do the byte one at a
+// time as below, then open new windows. YieldHook is thus called at exactly
+// the transfers where a byte-by-byte stream calls it.
 #include "codec/stream.h"
 
 #include "archive/transfer.h"
@@ -85,8 +85,9 @@ std::uint32_t DeclaredSize = 0;
 std::uint32_t MemoryRoom = 0;
 
 // Counts the bytes the codec took from or put into the windows since they
-// were opened, and moves the read and write positions past them. The
-// windows never hold a 1024th counted transfer, so no yield falls due here.
+// were opened, and moves the read and write positions past them. While a
+// YieldHook is set the windows never hold a 1024th counted transfer, so no
+// yield falls due here; without one the count just goes on modulo 1024.
 void SettleWindows()
 {
     if (CodecInNext != nullptr) {
@@ -101,6 +102,7 @@ void SettleWindows()
         TrafficCounter += used;
         WindowOutBytes += static_cast<std::uint32_t>(used);
     }
+    TrafficCounter %= YIELD_INTERVAL;
 }
 
 // Opens windows over the bytes that may be transferred without counting to
@@ -112,9 +114,19 @@ void SettleWindows()
 // fall due outside them are.
 void OpenWindows()
 {
-    std::int32_t budget = YIELD_INTERVAL - 1 - TrafficCounter;
     std::int32_t inAvailable = (InputEnded || StreamFailed) ? 0 : EndMark - ReadPosition;
     std::int32_t outAvailable = WriteLimit - 1 - WritePosition;
+    if (YieldHook == nullptr) {
+        // Nobody is called at a yield, and nothing outside the codec runs
+        // while it works inside the windows (so nothing can set a hook
+        // meanwhile): the windows reach as far as the buffers allow.
+        CodecInNext = InputBuffer + ReadPosition;
+        CodecInEnd = CodecInNext + (inAvailable > 0 ? inAvailable : 0);
+        CodecOutNext = OutputBuffer + WritePosition;
+        CodecOutEnd = CodecOutNext + (outAvailable > 0 ? outAvailable : 0);
+        return;
+    }
+    std::int32_t budget = YIELD_INTERVAL - 1 - TrafficCounter;
     // The encoder takes input bytes ahead of its coder only as long as the
     // output window has room for the code its items may write meanwhile (up
     // to 21 bits per byte taken ahead), so compressing gives the input window
