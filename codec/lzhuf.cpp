@@ -799,11 +799,11 @@ inline void EnterByte(int s, int b)
 // Encoder output
 // ---------------------------------------------------------------------------
 
-// Appends n code bits, held left-aligned in code, and sends every completed
-// byte at once.
-[[gnu::always_inline]] inline void PutCodeBits(Port& port, int n, std::uint32_t code)
+// Appends n code bits (at most 56 - outCount), held left-aligned in code,
+// and sends every completed byte at once.
+[[gnu::always_inline]] inline void PutCodeBits(Port& port, int n, std::uint64_t code)
 {
-    outBits |= (static_cast<std::uint64_t>(code) << 32) >> outCount;
+    outBits |= code >> outCount;
     outCount += n;
     while (outCount >= 8) {
         WriteByte(port, static_cast<int>(outBits >> 56));
@@ -817,7 +817,11 @@ inline void EnterByte(int s, int b)
 // whose root stays at or below 0x8000 is at most 21 levels deep (a deeper one
 // would need Fibonacci-sized counts), so the whole path fits one 32-bit word;
 // codes longer than 16 bits come out whole.
-[[gnu::always_inline]] inline void EncodeSymbol(Port& port, int s)
+//
+// An item goes out as one run of bits, the symbol's code and for a match the
+// position's, and so writes its bytes in one go; the counting comes after,
+// which no slot call can tell, as none sees the tree.
+[[gnu::always_inline]] inline void EncodeItem(Port& port, int s, bool match, int v)
 {
     std::int16_t path[NODE_COUNT];
     std::uint32_t code = 0;
@@ -829,17 +833,20 @@ inline void EnterByte(int s, int b)
         k = nodeParent[k];
     } while (k != ROOT_NODE);
     path[n] = ROOT_NODE;
-    PutCodeBits(port, n, code);
-    UpdateHuffmanTree(
-        s, [&path](int i) { return path[i]; }, n + 1);
-}
-
-inline void EncodeMatchPosition(Port& port, int v)
-{
+    const int symbolBits = n;
+    // The position: its upper 6 bits by the fixed code, then its lower 6.
     const int u = v >> 6;
-    PutCodeBits(port, positionTables.encodeLength[u],
-                static_cast<std::uint32_t>(positionTables.encodeCode[u]) << 24);
-    PutCodeBits(port, 6, static_cast<std::uint32_t>(v & 0x3F) << 26);
+    const int upper = positionTables.encodeLength[u];
+    const std::uint64_t position = (static_cast<std::uint64_t>(positionTables.encodeCode[u]) << 56) |
+                                   (static_cast<std::uint64_t>(v & 0x3F) << (58 - upper));
+    std::uint64_t bits = static_cast<std::uint64_t>(code) << 32;
+    if (match) {
+        bits |= position >> n;
+        n += upper + 6;
+    }
+    PutCodeBits(port, n, bits);
+    UpdateHuffmanTree(
+        s, [&path](int i) { return path[i]; }, symbolBits + 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -1097,13 +1104,10 @@ void LzhufEncode()
         int length = MatchLengthOf(match);
         if (length > len)
             length = len;
-        if (length <= MATCH_THRESHOLD) {
-            length = 1;
-            EncodeSymbol(port, ring[r]);
-        } else {
-            EncodeSymbol(port, 255 - MATCH_THRESHOLD + length);
-            EncodeMatchPosition(port, MatchPositionOf(match));
-        }
+        const bool isMatch = length > MATCH_THRESHOLD;
+        const int symbol = isMatch ? 255 - MATCH_THRESHOLD + length : ring[r];
+        length = isMatch ? length : 1;
+        EncodeItem(port, symbol, isMatch, MatchPositionOf(match));
         int i = 0;
         if (ahead >= length) [[likely]] {
             // The finder has taken all of the item's bytes already: the
