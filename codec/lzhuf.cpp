@@ -384,34 +384,6 @@ inline void CountUpFrom(int x)
     } while (x != 0);
 }
 
-// Counts symbol s after the encoder coded it, the tree rebuilt first when
-// the root has reached 0x8000. up(i), i = 0 .. n - 1, are the nodes from the
-// symbol's leaf to the root as the coder just walked them; as long as no
-// node changes places, the next node up is the one the coder walked, so the
-// counting need not wait for the parent links. Swaps are rare (a few in a
-// hundred symbols); after one the path above is another, and the counting
-// goes on through the parent links. A rebuild invalidates the whole path.
-// (The decoder counts along its lookup paths: CountDecodedSymbol.)
-template <typename Path>
-[[gnu::always_inline]] inline void UpdateHuffmanTree(int s, Path up, int n)
-{
-    if (nodeCount[ROOT_NODE] == COUNT_LIMIT) [[unlikely]] {
-        RebuildHuffmanTree();
-        CountUpFrom<false>(nodeParent[LEAF_BASE + s]);
-        return;
-    }
-    for (int i = 0; i < n; ++i) {
-        const int x = up(i);
-        const int at = CountNode<false>(x);
-        if (at != x) [[unlikely]] {
-            const int parent = nodeParent[at];
-            if (parent != 0)
-                CountUpFrom<false>(parent);
-            return;
-        }
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Match tree
 // ---------------------------------------------------------------------------
@@ -819,21 +791,44 @@ inline void EnterByte(int s, int b)
 // codes longer than 16 bits come out whole.
 //
 // An item goes out as one run of bits, the symbol's code and for a match the
-// position's, and so writes its bytes in one go; the counting comes after,
-// which no slot call can tell, as none sees the tree.
+// position's, and so writes its bytes in one go. The code is read off the
+// path while the path is counted, which no slot call can tell, as none sees
+// the tree: counting a node changes neither the parent links above it nor
+// their parities unless the node changes places, and then only below it and
+// below the node it changes places with, which is no ancestor of it (every
+// ancestor outweighs the nodes it may change places with). So after a swap
+// the code goes on up the same links, and the counting from the new place.
 [[gnu::always_inline]] inline void EncodeItem(Port& port, int s, bool match, int v)
 {
-    std::int16_t path[NODE_COUNT];
     std::uint32_t code = 0;
     int n = 0;
-    int k = nodeParent[LEAF_BASE + s];
-    do {
-        path[n++] = static_cast<std::int16_t>(k);
-        code = (code >> 1) | (static_cast<std::uint32_t>(k & 1) << 31);
-        k = nodeParent[k];
-    } while (k != ROOT_NODE);
-    path[n] = ROOT_NODE;
-    const int symbolBits = n;
+    int x = nodeParent[LEAF_BASE + s];
+    // Where the counting goes on once the code is out, 0 for nowhere.
+    int countOn = 0;
+    const bool rebuild = nodeCount[ROOT_NODE] == COUNT_LIMIT;
+    if (rebuild) [[unlikely]] {
+        // The tree is rebuilt before the counting, after the code is read.
+        for (; x != ROOT_NODE; x = nodeParent[x], ++n)
+            code = (code >> 1) | (static_cast<std::uint32_t>(x & 1) << 31);
+    } else {
+        for (;;) {
+            code = (code >> 1) | (static_cast<std::uint32_t>(x & 1) << 31);
+            ++n;
+            const int at = CountNode<false>(x);
+            const int up = nodeParent[x];
+            if (at != x) [[unlikely]] {
+                for (int y = up; y != ROOT_NODE; y = nodeParent[y], ++n)
+                    code = (code >> 1) | (static_cast<std::uint32_t>(y & 1) << 31);
+                countOn = nodeParent[at];
+                break;
+            }
+            x = up;
+            if (x == ROOT_NODE) {
+                ++nodeCount[ROOT_NODE];  // the root never changes places
+                break;
+            }
+        }
+    }
     // The position: its upper 6 bits by the fixed code, then its lower 6.
     const int u = v >> 6;
     const int upper = positionTables.encodeLength[u];
@@ -845,8 +840,12 @@ inline void EnterByte(int s, int b)
         n += upper + 6;
     }
     PutCodeBits(port, n, bits);
-    UpdateHuffmanTree(
-        s, [&path](int i) { return path[i]; }, symbolBits + 1);
+    if (rebuild) [[unlikely]] {
+        RebuildHuffmanTree();
+        CountUpFrom<false>(nodeParent[LEAF_BASE + s]);
+    } else if (countOn != 0) [[unlikely]] {
+        CountUpFrom<false>(countOn);
+    }
 }
 
 // ---------------------------------------------------------------------------
