@@ -688,8 +688,12 @@ std::uint32_t InsertMatchNode(int r)
 // Taking bytes in batches lets the finder put two strings into their trees at
 // once, whenever that gives the trees the plain order gives them: two
 // consecutive strings that begin with different bytes go into different
-// trees, and the second position leaving may leave before the first string
-// goes in when it is in no tree or in another tree than that string.
+// trees. The second position leaving must leave after the first string goes
+// in when it is in that string's tree, and may leave before otherwise; it
+// leaves its tree before the second string goes in, as the plain order has
+// it, either way, since it is never in both trees. Its new byte may go into
+// the ring before it leaves: a node's own first byte is never read while it
+// is in its tree (its tree tells it), and no string in a tree reaches it.
 // ---------------------------------------------------------------------------
 
 constexpr int FOUND_SIZE = 128;
@@ -748,14 +752,18 @@ inline void EnterByte(int s, int b)
         const int a = (f.r + 1) & (RING_SIZE - 1);
         const int b = (f.r + 2) & (RING_SIZE - 1);
         const int next = (f.s + 1) & (RING_SIZE - 1);
-        if (i + 1 < n && ring[a] != ring[b] && (treeParent[next] == NO_NODE || ring[next] != ring[a])) {
+        if (i + 1 < n && ring[a] != ring[b]) {
             DeleteMatchNode(f.s);
             EnterByte(f.s, bytes[i]);
-            DeleteMatchNode(next);
+            const bool later = treeParent[next] != NO_NODE && ring[next] == ring[a];
+            if (!later) [[likely]]
+                DeleteMatchNode(next);
             EnterByte(next, bytes[i + 1]);
             std::uint32_t& matchA = found[a % FOUND_SIZE];
             std::uint32_t& matchB = found[b % FOUND_SIZE];
             InsertTwoMatchNodes(a, b, matchA, matchB);
+            if (later) [[unlikely]]
+                DeleteMatchNode(next);
             f.s = (next + 1) & (RING_SIZE - 1);
             f.r = b;
             i += 2;
