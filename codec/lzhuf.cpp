@@ -592,8 +592,8 @@ struct RingStep {
         // before it (the root stands before every string of its tree).
         const std::uint16_t r = static_cast<std::uint16_t>(w.r);
         const TreeOrder near = treeOrder[p];
-        const std::size_t before = above ? p : near.before;
-        const std::size_t after = above ? near.after : p;
+        const std::size_t before = Choose(above, p, near.before);
+        const std::size_t after = Choose(above, near.after, p);
         treeOrder[r] = {static_cast<std::uint16_t>(before), static_cast<std::uint16_t>(after)};
         treeOrder[before].after = r;
         treeOrder[after].before = r;
