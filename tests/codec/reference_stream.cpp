@@ -38,6 +38,7 @@ struct Stream {
     std::int32_t remaining = 0;
     int traffic = 0;
     int yields = 0;
+    int progressCalls = 0;
     bool hookOnInput = false;
     bool hookOnOutput = false;
     std::uint32_t declared = 0;
@@ -52,6 +53,8 @@ struct Stream {
     }
     void Yield()
     {
+        if (progressCalls < setup->yieldFromProgress)
+            return;
         outcome->events.push_back({'Y', 0});
         if (++yields == setup->abortAtYield)
             Abort();
@@ -177,6 +180,7 @@ struct Stream {
         n = static_cast<std::int32_t>(take);
         outcome->bytesWritten += static_cast<std::uint32_t>(n);
         outcome->events.push_back({'P', n});
+        ++progressCalls;
     }
     void WriteByte(int b)
     {

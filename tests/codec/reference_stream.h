@@ -32,6 +32,9 @@ struct Setup {
     bool hookOnOutput = false;
     int hookAnswer = 1;                   // what DataHook answers
     int abortAtYield = 0;                 // call AbortStream at this YieldHook call (1-based), 0 never
+    // The YieldHook is set by the ProgressHook call with this number
+    // (1-based), 0 for set from the start; until then yields pass unseen.
+    int yieldFromProgress = 0;
     std::uint32_t writeCap = 0xFFFFFFFF;  // a write takes at most this many bytes
 };
 

@@ -40,9 +40,13 @@ void RecordYield()
         AbortStream();
     }
 }
+int YieldFromProgress = 0;
+int ProgressCalls = 0;
 void RecordProgress(std::int32_t n)
 {
     Events->push_back({'P', n});
+    if (++ProgressCalls == YieldFromProgress)
+        YieldHook = RecordYield;
 }
 void RecordBlockRead(std::int32_t n)
 {
@@ -158,7 +162,9 @@ protected:
         PendingRest = 0;
         PendingWriteRest = 0;
         HostSys.write = CappedWrite;
-        YieldHook = RecordYield;
+        YieldFromProgress = setup.yieldFromProgress;
+        ProgressCalls = 0;
+        YieldHook = setup.yieldFromProgress == 0 ? RecordYield : nullptr;
         ProgressHook = RecordProgress;
         BlockReadHook = RecordBlockRead;
         DataHook = RecordData;
@@ -287,6 +293,40 @@ TEST_F(StreamTest, AgreesWithThePlainStreamInBytesAndHookCalls)
         plain.source = c.input;
         setup.source = Run(plain, true, static_cast<std::int32_t>(c.input.size())).out;
         setup.xorKey = 0;
+        ExpectSameAsPlain(setup, false, 0, std::string(c.name) + " (decompress)");
+    }
+}
+
+// Without a YieldHook the stream's windows reach as far as its buffers;
+// a hook that sets one later must still see every yield where the plain
+// stream has it.
+TEST_F(StreamTest, AYieldHookSetLaterSeesTheYieldsOfThePlainStream)
+{
+    struct Case {
+        const char* name;
+        Bytes input;
+        int yieldFromProgress;
+        int abortAtYield;
+    };
+    const Bytes text = samples::EnglishText(80000, 11);
+    const Case cases[] = {
+        {"text, no yield hook", text, 1000000, 0},
+        {"text, yield hook from the first block", text, 1, 0},
+        {"text, yield hook from the third block", text, 3, 0},
+        {"text, abort at the fifth yield seen", text, 2, 5},
+        {"random bytes, yield hook from the second block", samples::RandomBytes(40000, 12), 2, 0},
+        {"machine code, abort at the first yield seen", samples::MachineCode(60000, 13), 1, 1},
+    };
+    for (const Case& c : cases) {
+        refstream::Setup setup;
+        setup.source = c.input;
+        setup.yieldFromProgress = c.yieldFromProgress;
+        setup.abortAtYield = c.abortAtYield;
+        ExpectSameAsPlain(setup, true, static_cast<std::int32_t>(c.input.size()),
+                          std::string(c.name) + " (compress)");
+        refstream::Setup plain;
+        plain.source = c.input;
+        setup.source = Run(plain, true, static_cast<std::int32_t>(c.input.size())).out;
         ExpectSameAsPlain(setup, false, 0, std::string(c.name) + " (decompress)");
     }
 }
