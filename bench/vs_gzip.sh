@@ -6,7 +6,8 @@
 # means saverpack is faster). The four commands take turns, run after run
 # (no shell in between; gzip writes through an opened file as a shell
 # redirection would), so that a slow spell of a shared machine slows all of
-# them alike, and the median leaves out the runs it slowed most.
+# them alike, and the median leaves out the runs it slowed most. All of them
+# run on the same core.
 #
 #   bash bench/vs_gzip.sh [BUILD_DIR] [INPUT] [RUNS]  (default build/native, the text, 40)
 set -euo pipefail
@@ -26,8 +27,12 @@ cmp -s "$in" "$work/back" || { echo "saverpack round trip differs" >&2; exit 1; 
 echo "input: $(basename "$in"), $(stat -c %s "$in") bytes; gzip -6: $(stat -c %s "$work/in.gz"), saverpack: $(stat -c %s "$work/in.rc")"
 
 python3 - "$tool" "$in" "$work" "${3:-40}" <<'PY'
-import statistics, subprocess, sys, time
+import os, statistics, subprocess, sys, time
 tool, source, work, runs = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+# Every run on the same core (the children inherit it), so that no run is
+# moved between cores halfway or lands beside another's leftovers.
+if hasattr(os, "sched_setaffinity"):
+    os.sched_setaffinity(0, {max(os.sched_getaffinity(0))})
 commands = [
     (["gzip", "-6", "-c", source], f"{work}/o.gz"),
     ([tool, "compress", source, f"{work}/o.rc"], None),
