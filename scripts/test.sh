@@ -33,6 +33,13 @@ echo "== native tests (host layer)"
 if [ "$rc" -eq 126 ]; then
     echo "== Windows build: checks that run none of it"
     (cd build/win32 && ctest --output-on-failure -R '^no_allocation_in_system_code$' | grep -E 'tests passed|Failed')
+    # The codec's 32-bit x86 code (the Windows build's) against the plain
+    # reference codec, over the saved agreement corpus, under emulation.
+    echo "== the codec built for 32-bit x86, under qemu-i386"
+    mkdir -p build/i386
+    g++ -m32 -static -std=c++20 -O2 -I. -fno-exceptions -fno-rtti -o build/i386/codec_agreement_replay \
+        fuzz/replay_main.cpp fuzz/codec_agreement_fuzzer.cpp codec/lzhuf.cpp tests/codec/reference_lzhuf.cpp
+    timeout 600 qemu-i386 build/i386/codec_agreement_replay fuzz/corpus/codec_agreement
     echo "== Windows tests SKIPPED: this machine's kernel cannot run 32-bit x86 programs"
     echo "   (exec format error), so Wine cannot run the Windows build here"
     echo "== all tests that this machine can run passed"
