@@ -105,11 +105,12 @@ void SettleWindows()
     TrafficCounter %= YIELD_INTERVAL;
 }
 
-// Opens windows over the bytes that may be transferred without counting to
-// the next yield and without starting a block operation: input up to the
-// end mark (none once the input has ended or failed), output up to the byte
-// before the limit. The counted transfers left before the next yield are
-// shared between them as suits the codec's side that is running (below).
+// Opens windows over the bytes that may be transferred without starting a
+// block operation and, while a YieldHook is set, without counting to the
+// next yield: input up to the end mark (none once the input has ended or
+// failed), output up to the byte before the limit. The counted transfers
+// left before the next yield are shared between them as suits the codec's
+// side that is running (below).
 // How large the windows are is never seen outside: only the transfers that
 // fall due outside them are.
 void OpenWindows()
