@@ -52,4 +52,6 @@ fi
 install_missing
 # Whether the 32-bit programs that Wine brought can run shows only now.
 check
-[ ${#missing[@]} -eq 0 ] && [ $need_wine -eq 0 ] || install_missing
+if [ ${#missing[@]} -ne 0 ] || [ $need_wine -ne 0 ]; then
+    install_missing
+fi
