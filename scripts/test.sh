@@ -27,8 +27,9 @@ echo "== native tests (host layer)"
 
 # Wine runs the Windows build as a 32-bit x86 process. A kernel without
 # 32-bit support refuses every such program ("exec format error", exit
-# 126); there nothing of the Windows build can run, so only its checks that
-# run nothing of it are made, and the run says so.
+# 126). There nothing of the Windows build can run: the run makes its checks
+# that run none of it, checks the codec's 32-bit code under emulation, and
+# says that the Wine tests were skipped.
 /lib/ld-linux.so.2 --version >/dev/null 2>&1 && rc=0 || rc=$?
 if [ "$rc" -eq 126 ]; then
     echo "== Windows build: checks that run none of it"
