@@ -637,13 +637,14 @@ std::uint32_t InsertMatchNode(int r)
 
 // Takes the oldest string out of its tree. Which case a node is in (a leaf,
 // one child, two children; the node just before it its left child or deeper)
-// is as good as random, and each branch on it used to cost a pipeline flush
-// in about one deletion in three, so every case runs the same stores: a node
-// q takes p's place (the one child, or the node just before p when it has
-// two, or NO_NODE), and each store that a case does not need goes where it
-// changes nothing: into p itself, which is leaving, into NO_NODE's slots, or
-// a value back where it was. A parent written for q early is overwritten at
-// the end. NO_NODE's links stay NO_NODE for this.
+// is as good as random: a branch on it would be mispredicted in about one
+// deletion in three, each time flushing the work behind it. So every case
+// runs the same stores: a node q takes p's place (the one child, or the node
+// just before p when it has two, or NO_NODE), and each store that a case
+// does not need goes where it changes nothing: into p itself, which is
+// leaving, into NO_NODE's slots, or a value back where it was. A parent
+// written for q early is overwritten at the end. NO_NODE's links stay
+// NO_NODE for this.
 [[gnu::always_inline]] inline void DeleteMatchNode(int p)
 {
     const std::size_t parent = static_cast<std::uint16_t>(treeParent[p]);

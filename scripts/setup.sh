@@ -21,13 +21,9 @@ check() {
     # A kernel that cannot run 32-bit x86 programs ("exec format error")
     # cannot run Wine either; the tests then run the codec's 32-bit build
     # under qemu's emulation instead (see scripts/test.sh).
-    if [ -x /lib/ld-linux.so.2 ]; then
-        local rc=0
-        /lib/ld-linux.so.2 --version >/dev/null 2>&1 || rc=$?
-        if [ "$rc" -eq 126 ]; then
-            have qemu-i386 || missing+=(qemu-user)
-            [ -d /usr/lib/gcc/x86_64-linux-gnu/12/32 ] || missing+=(g++-multilib)
-        fi
+    if "$(dirname "${BASH_SOURCE[0]}")/refuses-32bit"; then
+        have qemu-i386 || missing+=(qemu-user)
+        [ -d /usr/lib/gcc/x86_64-linux-gnu/12/32 ] || missing+=(g++-multilib)
     fi
 }
 

@@ -30,8 +30,7 @@ echo "== native tests (host layer)"
 # 126). There nothing of the Windows build can run: the run makes its checks
 # that run none of it, checks the codec's 32-bit code under emulation, and
 # says that the Wine tests were skipped.
-/lib/ld-linux.so.2 --version >/dev/null 2>&1 && rc=0 || rc=$?
-if [ "$rc" -eq 126 ]; then
+if scripts/refuses-32bit; then
     echo "== Windows build: checks that run none of it"
     (cd build/win32 && ctest --output-on-failure -R '^no_allocation_in_system_code$' | grep -E 'tests passed|Failed')
     # The codec's 32-bit x86 code (the Windows build's) against the plain
